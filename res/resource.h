@@ -1,0 +1,24 @@
+// Resource identifiers, shared by the resource script and the code.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_QUILLMARSH_DIALOG 102
+#define IDS_RESTART_PROMPT 102
+#define IDR_MAINFRAME 128
+#define IDS_RESTART_FAILED 129
+
+#define IDC_AUTODEFRAG_ON 1000
+#define IDC_AUTODEFRAG_OFF 1001
+#define IDC_INDEX_ON 1002
+#define IDC_INDEX_OFF 1003
+#define IDC_SUPERFETCH_ON 1004
+#define IDC_SUPERFETCH_OFF 1005
+#define IDC_PREFETCH_ON 1006
+#define IDC_PREFETCH_OFF 1007
+#define IDC_RESTORE_INITIAL 1008
+#define IDC_ALL_OFF 1009
+#define IDC_TRIM_ON 1010
+#define IDC_TRIM_OFF 1011
+
+#define IDM_ABOUTBOX 0x0010

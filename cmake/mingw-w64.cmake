@@ -9,5 +9,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Static: the programs must run on a bare Windows (and under Wine) without MinGW's runtime DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Windows programs built here run under Wine in a private prefix (tests, benchmarks).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)

@@ -5,6 +5,7 @@
 #include "win32_api.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,21 @@ struct RegValue {
     std::vector<BYTE> data;
 };
 
-// One entry per Win32 call the product makes, in call order.
+// One entry per Win32 call the product makes, in call order (GetLastError and SetLastError are
+// not logged: they are bookkeeping, and logging them would swamp the log). Faulted calls are
+// logged too. Conventions for `target`:
+//  - registry calls: the key path as the caller spelled it ("HKLM\\SOFTWARE\\...");
+//  - file calls and profile calls: the absolute path the name resolved to; calls on a file handle:
+//    the path of that file; CopyFileW: the destination path;
+//  - ShellExecuteExW: the program it resolved to (lpFile as given when it was not found);
+//  - LookupPrivilegeValueW: the privilege name.
+// `detail`: samDesired (RegOpenKeyExW, RegCreateKeyExW), the value type (RegSetValueExW),
+// dwDesiredAccess (CreateFileW), the byte count (ReadFile, WriteFile), the attributes
+// (SetFileAttributesW), bFailIfExists (CopyFileW), the buffer size (GetModuleFileNameW,
+// GetSystemDirectoryW, GetPrivateProfileStringW, LoadStringW uses the string id), fMask
+// (ShellExecuteExW), the timeout (WaitForSingleObject), DesiredAccess (OpenProcessToken), the
+// first privilege's attributes (AdjustTokenPrivileges), uFlags (ExitWindowsEx), uType
+// (MessageBoxW), dwOSVersionInfoSize (GetVersionExW); 0 otherwise.
 struct CallRecord {
     std::string function; // e.g. "RegOpenKeyExW"
     std::wstring target;  // key path ("HKLM\\SYSTEM\\..."), file path or program, when there is one
@@ -48,12 +63,22 @@ struct FileTimes {
 
 class Machine {
 public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
     // Back to a fresh Windows 7 machine: NT 6.1, empty HKLM, only C:\ and the system and program
-    // folders exist, module path C:\Program Files\Quillmarsh\Quillmarsh.exe, current directory
+    // folders exist (C:\Windows\system32 holds fsutil.exe, as every Windows does), module path
+    // C:\Program Files\Quillmarsh\Quillmarsh.exe, current directory
     // C:\Program Files\Quillmarsh, shutdown allowed, no faults, empty logs.
     void Reset();
 
     // --- Registry. Key paths start with "HKLM\\" and compare case-insensitively.
+    // String values (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are stored as UTF-16LE bytes, as on
+    // Windows, but RegQueryValueExW/RegSetValueExW count the caller's buffer in WCHAR units:
+    // capacity = cbData / sizeof(WCHAR) characters, sizes reported back = characters *
+    // sizeof(WCHAR). A WCHAR[260] buffer therefore holds 260 characters on both platforms.
     void CreateKey(const std::wstring& keyPath);
     void SetValue(const std::wstring& keyPath, const std::wstring& name, DWORD type,
                   std::vector<BYTE> data); // creates the key
@@ -72,9 +97,17 @@ public:
 
     // --- File system. Absolute paths ("C:\\dir\\file"); relative paths given to the Win32
     // functions resolve against the current directory. Names compare case-insensitively.
+    // An unwritable directory refuses creating, deleting and overwriting the files in it
+    // (ERROR_ACCESS_DENIED); attribute and time changes still work. Opens that ask only for
+    // FILE_READ_ATTRIBUTES/FILE_WRITE_ATTRIBUTES take no part in share checks, as on Windows.
+    // A file deleted and created again under the same name within 15 seconds keeps its creation
+    // time (NTFS tunneling). FileAttributes reports what GetFileAttributesW reports:
+    // FILE_ATTRIBUTE_NORMAL when a file has no attributes. Profile functions look for a bare file
+    // name (no backslash) in C:\\Windows, as Windows does; new profile files are 8-bit (Latin-1)
+    // text with CRLF.
     void AddDirectory(const std::wstring& path, bool writable = true); // with its parents
     void SetDirectoryWritable(const std::wstring& path, bool writable);
-    void SetCurrentDirectory(const std::wstring& path);
+    void SetCurrentDirectory(const std::wstring& path); // creates it when missing
     std::wstring CurrentDirectory() const;
     void PutFile(const std::wstring& path, const std::string& content,
                  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE); // creates parent directories
@@ -93,10 +126,10 @@ public:
     int openProcessCount = 0; // process handles handed out and not yet closed
 
     // --- Token and shutdown.
-    bool tokenOpens = true;     // OpenProcessToken succeeds
-    bool privilegeHeld = true;  // else AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED
-    bool exitSucceeds = true;   // ExitWindowsEx result
-    std::vector<UINT> exitRequests; // flags of every ExitWindowsEx call
+    bool tokenOpens = true;    // OpenProcessToken succeeds
+    bool privilegeHeld = true; // else AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED
+    bool exitSucceeds = true;  // ExitWindowsEx result
+    std::vector<UINT> exitRequests; // flags of every ExitWindowsEx call that was not faulted
 
     // --- Message boxes: answered from the script in order; when it is empty, IDOK for OK
     // boxes and IDNO for Yes/No boxes.
@@ -110,10 +143,16 @@ public:
     std::vector<CallRecord> calls;
     std::vector<CallRecord> CallsTo(const std::string& function) const;
     // Make the nth call (1-based) of `function` fail with `error`; nth = 0 makes every call fail.
+    // Calls are counted per function from the last Reset(), not from the injection, so a test
+    // that injects after some calls names the call by its overall position.
     // Failing means what it means for that function on Windows (an error code returned, FALSE
     // with the last error set, INVALID_HANDLE_VALUE, INVALID_FILE_ATTRIBUTES, 0 characters).
     // AdjustTokenPrivileges "fails" with ERROR_NOT_ALL_ASSIGNED by succeeding with that last
-    // error, as Windows does.
+    // error, as Windows does. GetPrivateProfileStringW "fails" by returning the default with the
+    // error set, as it does for an unreadable file. A faulted call changes no state and is not
+    // added to launches, messageBoxes or exitRequests, except that a faulted CloseHandle or
+    // RegCloseKey still releases the handle: after a failed close there is nothing left to close.
+    // GetCurrentProcess cannot fail on Windows and takes no faults.
     void InjectFault(const std::string& function, DWORD error, int nth = 0);
     void ClearFaults();
     int PlatformCallCount() const { return static_cast<int>(calls.size()); }
@@ -123,7 +162,7 @@ public:
     Impl& impl();
 
 private:
-    Impl* impl_ = nullptr;
+    std::unique_ptr<Impl> impl_;
 };
 
 // The one machine behind the Win32 functions in this process.

@@ -1,0 +1,49 @@
+#include "engine/layout_file.h"
+#include "engine/registry.h"
+#include "engine/run_hidden.h"
+#include "engine/settings_engine.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr DWORD kAutomatic = 2;
+constexpr DWORD kManual = 3;
+constexpr DWORD kDisabled = 4;
+
+// Switching a service back on restores the start type the first run found, when that was
+// automatic or manual.
+DWORD ServiceStartType(bool on, DWORD onByDefault, std::int32_t initial) {
+    if (!on) {
+        return kDisabled;
+    }
+    if (initial == static_cast<std::int32_t>(kAutomatic) ||
+        initial == static_cast<std::int32_t>(kManual)) {
+        return static_cast<DWORD>(initial);
+    }
+    return onByDefault;
+}
+
+} // namespace
+
+void SettingsEngine::ApplySettings(const Selection& selection, CFile& layoutFile,
+                                   CFile& copyFile) const {
+    const bool nt6 = IsVistaOr7();
+    SetDword(regkey::kOptimalLayout, L"EnableAutoLayout", selection.AutoDefragOn() ? 1 : 0);
+    SetDword(nt6 ? regkey::kWSearch : regkey::kCisvc, L"Start",
+             ServiceStartType(selection.IndexOn(), nt6 ? kAutomatic : kManual, m_nInitial[Index]));
+    if (nt6) {
+        SetDword(regkey::kPrefetchParameters, L"EnableSuperfetch",
+                 selection.SuperFetchOn() ? 3 : 0);
+        SetDword(regkey::kSysMain, L"Start",
+                 ServiceStartType(selection.SuperFetchOn(), kAutomatic, m_nInitial[SysMain]));
+    }
+    ProtectLayoutFile(selection.PreFetchOn(), layoutFile, copyFile);
+    SetDword(regkey::kPrefetchParameters, L"EnablePrefetcher", selection.PreFetchOn() ? 3 : 0);
+    if (m_bWin7 == 1) {
+        WCHAR parameters[64] = {};
+        std::swprintf(parameters, 64, L"behavior set DisableDeleteNotify %d",
+                      selection.TrimOn() ? 0 : 1);
+        RunHidden(L"fsutil.exe", parameters);
+    }
+}

@@ -1,0 +1,50 @@
+// The settings engine: which Windows generation runs, what the registry holds for the six
+// settings, what the first run found, and how a selection is written back.
+#pragma once
+
+#include "engine/selection.h"
+#include "engine/setting_id.h"
+#include "platform/win32.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class CFile;
+
+using SettingValues = std::array<std::int32_t, kSettingCount>;
+
+// Registry locations under HKEY_LOCAL_MACHINE.
+namespace regkey {
+inline constexpr const wchar_t* kOptimalLayout =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\OptimalLayout";
+inline constexpr const wchar_t* kWSearch = L"SYSTEM\\CurrentControlSet\\Services\\WSearch";
+inline constexpr const wchar_t* kCisvc = L"SYSTEM\\CurrentControlSet\\Services\\cisvc";
+inline constexpr const wchar_t* kSysMain = L"SYSTEM\\CurrentControlSet\\Services\\SysMain";
+inline constexpr const wchar_t* kPrefetchParameters =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory "
+    L"Management\\PrefetchParameters";
+inline constexpr const wchar_t* kFileSystem = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+} // namespace regkey
+
+class SettingsEngine {
+public:
+    SettingValues m_nCurrent{};
+    SettingValues m_nInitial{};
+    std::int32_t m_bWin7 = 0;
+    std::int32_t m_bVista = 0;
+
+    void DetectOsVersion();
+    bool IsVistaOr7() const { return m_bVista == 1 || m_bWin7 == 1; }
+
+    BOOL ReadCurrentSettings();
+
+    BOOL LoadInitialSettings();
+    static BOOL ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]);
+    static BOOL WriteInitialValue(LPCWSTR section, LPCWSTR text);
+    static std::wstring GetProfilePath();
+
+    // Reads each choice from `selection` at the moment it is needed. A file error of the
+    // layout-file step propagates as CFileException and skips the remaining steps.
+    void ApplySettings(const Selection& selection, CFile& layoutFile, CFile& copyFile) const;
+};

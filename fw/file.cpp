@@ -1,0 +1,210 @@
+#include "fw/file.h"
+
+namespace {
+
+constexpr ULONGLONG kTicksPerSecond = 10000000ULL;
+constexpr ULONGLONG kEpochDifferenceSeconds = 11644473600ULL; // 1601-01-01 to 1970-01-01
+
+std::int64_t SecondsFromFileTime(const FILETIME& time) {
+    const ULONGLONG ticks =
+        (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    if (ticks == 0) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(ticks / kTicksPerSecond) -
+           static_cast<std::int64_t>(kEpochDifferenceSeconds);
+}
+
+FILETIME FileTimeFromSeconds(std::int64_t seconds) {
+    const ULONGLONG ticks =
+        static_cast<ULONGLONG>(seconds + static_cast<std::int64_t>(kEpochDifferenceSeconds)) *
+        kTicksPerSecond;
+    FILETIME time{};
+    time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFULL);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+DWORD ShareModeFrom(UINT openFlags) {
+    switch (openFlags & 0x70u) {
+    case CFile::shareDenyWrite:
+        return FILE_SHARE_READ;
+    case CFile::shareDenyRead:
+        return FILE_SHARE_WRITE;
+    case CFile::shareDenyNone:
+        return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: // shareExclusive and the compatibility mode both mean no sharing
+        return 0;
+    }
+}
+
+DWORD AccessFrom(UINT openFlags) {
+    switch (openFlags & 0x3u) {
+    case CFile::modeWrite:
+        return GENERIC_WRITE;
+    case CFile::modeReadWrite:
+        return GENERIC_READ | GENERIC_WRITE;
+    default:
+        return GENERIC_READ;
+    }
+}
+
+DWORD DispositionFrom(UINT openFlags) {
+    if ((openFlags & CFile::modeCreate) == 0) {
+        return OPEN_EXISTING;
+    }
+    return (openFlags & CFile::modeNoTruncate) != 0 ? OPEN_ALWAYS : CREATE_ALWAYS;
+}
+
+[[noreturn]] void ThrowOsError(DWORD error, const std::wstring& fileName) {
+    const LONG osError = static_cast<LONG>(error);
+    throw CFileException(CFileException::OsErrorToCause(osError), osError, fileName);
+}
+
+} // namespace
+
+CFile::~CFile() {
+    if (IsOpen()) {
+        CloseHandle(m_hFile);
+    }
+}
+
+BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
+    if (IsOpen() || fileName == nullptr) {
+        return FALSE;
+    }
+    const HANDLE handle =
+        CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
+                    DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return FALSE;
+    }
+    m_hFile = handle;
+    m_strFileName = fileName;
+    return TRUE;
+}
+
+void CFile::ThrowLastError() const {
+    ThrowOsError(GetLastError(), m_strFileName);
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+    if (!IsOpen()) {
+        throw CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
+    }
+    if (count == 0) {
+        return 0;
+    }
+    DWORD read = 0;
+    if (!ReadFile(m_hFile, buffer, count, &read, nullptr)) {
+        ThrowLastError();
+    }
+    return read;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+    if (!IsOpen()) {
+        throw CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
+    }
+    if (count == 0) {
+        return;
+    }
+    DWORD written = 0;
+    if (!WriteFile(m_hFile, buffer, count, &written, nullptr)) {
+        ThrowLastError();
+    }
+    if (written != count) {
+        throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_strFileName);
+    }
+}
+
+void CFile::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    const HANDLE handle = m_hFile;
+    m_hFile = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(handle)) {
+        ThrowLastError();
+    }
+}
+
+BOOL CFile::GetStatus(CFileStatus& status) const {
+    status = CFileStatus{};
+    status.m_szFullName = m_strFileName;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!IsOpen() || !GetFileInformationByHandle(m_hFile, &info)) {
+        return FALSE;
+    }
+    status.m_ctime = SecondsFromFileTime(info.ftCreationTime);
+    status.m_atime = SecondsFromFileTime(info.ftLastAccessTime);
+    status.m_mtime = SecondsFromFileTime(info.ftLastWriteTime);
+    status.m_size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    status.m_attribute = static_cast<BYTE>(info.dwFileAttributes & 0xFFu);
+    return TRUE;
+}
+
+BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status) {
+    status = CFileStatus{};
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (fileName == nullptr || !GetFileAttributesExW(fileName, GetFileExInfoStandard, &data)) {
+        return FALSE;
+    }
+    status.m_szFullName = fileName;
+    status.m_ctime = SecondsFromFileTime(data.ftCreationTime);
+    status.m_atime = SecondsFromFileTime(data.ftLastAccessTime);
+    status.m_mtime = SecondsFromFileTime(data.ftLastWriteTime);
+    status.m_size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    status.m_attribute = static_cast<BYTE>(data.dwFileAttributes & 0xFFu);
+    return TRUE;
+}
+
+namespace {
+
+void StoreTimes(LPCWSTR fileName, const CFileStatus& status) {
+    if (status.m_ctime == 0 && status.m_atime == 0 && status.m_mtime == 0) {
+        return;
+    }
+    const HANDLE handle = CreateFileW(fileName, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        ThrowOsError(GetLastError(), fileName);
+    }
+    const FILETIME created = FileTimeFromSeconds(status.m_ctime);
+    const FILETIME accessed = FileTimeFromSeconds(status.m_atime);
+    const FILETIME modified = FileTimeFromSeconds(status.m_mtime);
+    const BOOL stored = SetFileTime(handle, status.m_ctime != 0 ? &created : nullptr,
+                                    status.m_atime != 0 ? &accessed : nullptr,
+                                    status.m_mtime != 0 ? &modified : nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!stored) {
+        ThrowOsError(error, fileName);
+    }
+}
+
+void StoreAttributes(LPCWSTR fileName, DWORD attributes) {
+    if (!SetFileAttributesW(fileName, attributes)) {
+        ThrowOsError(GetLastError(), fileName);
+    }
+}
+
+} // namespace
+
+void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status) {
+    const DWORD current = GetFileAttributesW(fileName);
+    if (current == INVALID_FILE_ATTRIBUTES) {
+        ThrowOsError(GetLastError(), fileName);
+    }
+    const DWORD wanted = status.m_attribute;
+    // The time stamps can only be stored while the file is writable: lift a read-only bit
+    // before storing them, and set a new one only afterwards.
+    const bool changes = wanted != (current & 0xFFu);
+    if (changes && (current & FILE_ATTRIBUTE_READONLY) != 0) {
+        StoreAttributes(fileName, wanted);
+    }
+    StoreTimes(fileName, status);
+    if (changes && (current & FILE_ATTRIBUTE_READONLY) == 0) {
+        StoreAttributes(fileName, wanted);
+    }
+}

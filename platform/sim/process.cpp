@@ -1,0 +1,184 @@
+// Process launch and wait, the process token and its privileges, and shutdown requests.
+#include "sim_internal.h"
+
+namespace sim {
+
+namespace {
+
+constexpr ULONGLONG kShutdownLuid = 19;
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+BOOL Fail(DWORD error) {
+    SetError(error);
+    return FALSE;
+}
+
+std::shared_ptr<SimFile> ExistingFile(const std::wstring& normalized) {
+    return normalized.empty() ? nullptr : FindFile(State(), normalized);
+}
+
+// A name with a path must exist as given; a bare name is searched for in the application's
+// folder, the current directory, the system directory and the Windows directory, in that order.
+// Either may leave out ".exe".
+std::shared_ptr<SimFile> FindProgram(const std::wstring& name) {
+    const auto& s = State();
+    std::vector<std::wstring> candidates;
+    if (name.find_first_of(L"\\/") != std::wstring::npos) {
+        candidates.push_back(NormalizePath(name, s.currentDirectory));
+    } else {
+        const std::wstring folders[] = {ParentPath(NormalizePath(s.modulePath, s.currentDirectory)),
+                                        s.currentDirectory, L"C:\\Windows\\system32",
+                                        L"C:\\Windows"};
+        for (const auto& folder : folders) {
+            candidates.push_back(NormalizePath(folder + L"\\" + name, s.currentDirectory));
+        }
+    }
+    const bool hasExtension =
+        LastComponent(NormalizePath(name, s.currentDirectory)).find(L'.') != std::wstring::npos;
+    for (const auto& candidate : candidates) {
+        if (auto file = ExistingFile(candidate)) {
+            return file;
+        }
+        if (!hasExtension) {
+            if (auto file = ExistingFile(candidate + L".exe")) {
+                return file;
+            }
+        }
+    }
+    return nullptr;
+}
+
+HANDLE NewHandle(HandleKind kind, DWORD access) {
+    auto& s = State();
+    const std::uintptr_t value = s.NewHandleValue();
+    HandleObject& o = s.handles[value];
+    o.kind = kind;
+    o.access = access;
+    return reinterpret_cast<HANDLE>(value);
+}
+
+} // namespace
+
+} // namespace sim
+
+using namespace sim;
+
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
+    const std::wstring given = pExecInfo ? Str(pExecInfo->lpFile) : std::wstring();
+    auto program = given.empty() ? nullptr : FindProgram(given);
+    auto fault =
+        Enter("ShellExecuteExW", program ? program->path : given, pExecInfo ? pExecInfo->fMask : 0);
+    if (fault) {
+        return Fail(*fault);
+    }
+    if (!pExecInfo || pExecInfo->cbSize != sizeof(SHELLEXECUTEINFOW)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    pExecInfo->hProcess = nullptr;
+    if (!program) {
+        pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(2));
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    Machine& m = TheMachine();
+    m.launches.push_back(LaunchRecord{program->path, Str(pExecInfo->lpParameters),
+                                      Str(pExecInfo->lpVerb), Str(pExecInfo->lpDirectory),
+                                      pExecInfo->nShow, pExecInfo->fMask,
+                                      pExecInfo->hwnd != nullptr});
+    pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(42));
+    if (pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) {
+        pExecInfo->hProcess = NewHandle(HandleKind::Process, 0);
+        m.openProcessCount++;
+    }
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (auto fault = Enter("WaitForSingleObject", {}, dwMilliseconds)) {
+        SetError(*fault);
+        return WAIT_FAILED;
+    }
+    if (!FindHandle(hHandle, HandleKind::Process)) {
+        SetError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    TheMachine().waitCount++; // launched programs have always finished
+    return WAIT_OBJECT_0;
+}
+
+HANDLE GetCurrentProcess() {
+    Enter("GetCurrentProcess"); // cannot fail on Windows, so faults are not applied
+    return kCurrentProcess;
+}
+
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
+    if (auto fault = Enter("OpenProcessToken", {}, DesiredAccess)) {
+        return Fail(*fault);
+    }
+    if (ProcessHandle != kCurrentProcess && !FindHandle(ProcessHandle, HandleKind::Process)) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!TokenHandle) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!TheMachine().tokenOpens) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    *TokenHandle = NewHandle(HandleKind::Token, DesiredAccess);
+    return TRUE;
+}
+
+BOOL LookupPrivilegeValueW(LPCWSTR /*lpSystemName*/, LPCWSTR lpName, PLUID lpLuid) {
+    const std::wstring name = Str(lpName);
+    if (auto fault = Enter("LookupPrivilegeValueW", name)) {
+        return Fail(*fault);
+    }
+    if (!lpLuid) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!IEquals(name, SE_SHUTDOWN_NAME)) {
+        return Fail(ERROR_NO_SUCH_PRIVILEGE);
+    }
+    *lpLuid = LUID{static_cast<DWORD>(kShutdownLuid), 0};
+    return TRUE;
+}
+
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                           PTOKEN_PRIVILEGES NewState, DWORD /*BufferLength*/,
+                           PTOKEN_PRIVILEGES /*PreviousState*/, PDWORD ReturnLength) {
+    const DWORD attributes =
+        NewState && NewState->PrivilegeCount > 0 ? NewState->Privileges[0].Attributes : 0;
+    if (auto fault = Enter("AdjustTokenPrivileges", {}, attributes)) {
+        SetError(*fault);
+        return *fault == ERROR_NOT_ALL_ASSIGNED ? TRUE : FALSE;
+    }
+    HandleObject* token = FindHandle(TokenHandle, HandleKind::Token);
+    if (!token) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(token->access & TOKEN_ADJUST_PRIVILEGES)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (!DisableAllPrivileges && !NewState) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (ReturnLength) {
+        *ReturnLength = 0;
+    }
+    // Windows reports a privilege the token lacks by succeeding with ERROR_NOT_ALL_ASSIGNED.
+    const bool assigned = DisableAllPrivileges || TheMachine().privilegeHeld;
+    SetError(assigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+    return TRUE;
+}
+
+BOOL ExitWindowsEx(UINT uFlags, DWORD /*dwReason*/) {
+    if (auto fault = Enter("ExitWindowsEx", {}, uFlags)) {
+        return Fail(*fault);
+    }
+    Machine& m = TheMachine();
+    m.exitRequests.push_back(uFlags);
+    // The outcome is the test's to choose (exitSucceeds), whatever the privilege steps did.
+    if (!m.exitSucceeds) {
+        return Fail(ERROR_PRIVILEGE_NOT_HELD);
+    }
+    return TRUE;
+}

@@ -1,0 +1,348 @@
+// Registry functions over the machine's in-memory key tree.
+//
+// String values are kept as UTF-16LE bytes, as Windows stores them. The caller's buffer holds
+// WCHARs, which are 4 bytes on the host, so for string types the caller's byte counts are read
+// and reported in WCHAR units (cbData / sizeof(WCHAR) characters); that keeps a WCHAR[N] buffer
+// exactly N characters large on both platforms. Other types are plain bytes.
+#include "sim_internal.h"
+
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+std::wstring RootName(HKEY h) {
+    if (h == HKEY_LOCAL_MACHINE) {
+        return L"HKLM";
+    }
+    if (h == HKEY_CURRENT_USER) {
+        return L"HKCU";
+    }
+    if (h == HKEY_CLASSES_ROOT) {
+        return L"HKCR";
+    }
+    return {};
+}
+
+std::optional<KeyHandle> FromHandle(HKEY h) {
+    if (auto root = RootName(h); !root.empty()) {
+        return KeyHandle{root, KEY_ALL_ACCESS};
+    }
+    const auto& handles = State().keyHandles;
+    auto it = handles.find(reinterpret_cast<std::uintptr_t>(h));
+    if (it == handles.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::wstring JoinKey(const std::wstring& base, LPCWSTR sub) {
+    std::wstring s = Str(sub);
+    return s.empty() ? base : base + L"\\" + s;
+}
+
+RegKey* FindKey(Machine::Impl& s, const std::wstring& path) {
+    auto& keys = s.keys;
+    auto it = keys.find(Upper(CanonicalKeyPath(path)));
+    return it == keys.end() ? nullptr : &it->second;
+}
+
+RegKey& CreateKeyPath(Machine::Impl& s, const std::wstring& path) {
+    const std::wstring canonical = CanonicalKeyPath(path);
+    auto& keys = s.keys;
+    std::size_t pos = 0;
+    RegKey* key = nullptr;
+    while (true) {
+        std::size_t next = canonical.find(L'\\', pos);
+        std::wstring prefix = canonical.substr(0, next);
+        auto [it, added] = keys.try_emplace(Upper(prefix));
+        if (added) {
+            it->second.path = prefix;
+        }
+        key = &it->second;
+        if (next == std::wstring::npos) {
+            break;
+        }
+        pos = next + 1;
+    }
+    return *key;
+}
+
+HKEY NewKeyHandle(const std::wstring& path, REGSAM access) {
+    auto& s = State();
+    const std::uintptr_t value = s.NewHandleValue();
+    s.keyHandles[value] = KeyHandle{path, access};
+    return reinterpret_cast<HKEY>(value);
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+} // namespace
+
+std::wstring CanonicalKeyPath(std::wstring_view path) {
+    std::wstring out;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        std::size_t next = path.find(L'\\', pos);
+        if (next == std::wstring_view::npos) {
+            next = path.size();
+        }
+        std::wstring part(path.substr(pos, next - pos));
+        if (!part.empty()) {
+            if (out.empty() && IEquals(part, L"HKEY_LOCAL_MACHINE")) {
+                part = L"HKLM";
+            } else if (out.empty() && IEquals(part, L"HKEY_CURRENT_USER")) {
+                part = L"HKCU";
+            } else if (out.empty() && IEquals(part, L"HKEY_CLASSES_ROOT")) {
+                part = L"HKCR";
+            }
+            out += out.empty() ? part : L"\\" + part;
+        }
+        pos = next + 1;
+    }
+    return out;
+}
+
+void Machine::CreateKey(const std::wstring& keyPath) {
+    CreateKeyPath(*impl_, keyPath);
+}
+
+void Machine::SetValue(const std::wstring& keyPath, const std::wstring& name, DWORD type,
+                       std::vector<BYTE> data) {
+    CreateKeyPath(*impl_, keyPath).values[Upper(name)] = {name, RegValue{type, std::move(data)}};
+}
+
+void Machine::SetDwordValue(const std::wstring& keyPath, const std::wstring& name, DWORD value) {
+    std::vector<BYTE> data(sizeof value);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<BYTE>(value >> (8 * i));
+    }
+    SetValue(keyPath, name, REG_DWORD, std::move(data));
+}
+
+void Machine::SetStringValue(const std::wstring& keyPath, const std::wstring& name,
+                             const std::wstring& text) {
+    SetValue(keyPath, name, REG_SZ, Utf16Bytes(text, true));
+}
+
+bool Machine::HasKey(const std::wstring& keyPath) const {
+    return FindKey(*impl_, keyPath) != nullptr;
+}
+
+std::optional<RegValue> Machine::Value(const std::wstring& keyPath,
+                                       const std::wstring& name) const {
+    const RegKey* key = FindKey(*impl_, keyPath);
+    if (!key) {
+        return std::nullopt;
+    }
+    auto it = key->values.find(Upper(name));
+    if (it == key->values.end()) {
+        return std::nullopt;
+    }
+    return it->second.second;
+}
+
+std::optional<DWORD> Machine::DwordValue(const std::wstring& keyPath,
+                                         const std::wstring& name) const {
+    auto v = Value(keyPath, name);
+    if (!v || v->type != REG_DWORD || v->data.size() != sizeof(DWORD)) {
+        return std::nullopt;
+    }
+    DWORD out = 0;
+    for (std::size_t i = 0; i < sizeof out; ++i) {
+        out |= static_cast<DWORD>(v->data[i]) << (8 * i);
+    }
+    return out;
+}
+
+int Machine::OpenKeyCount() const {
+    return static_cast<int>(impl_->keyHandles.size());
+}
+
+int Machine::FlushCount(const std::wstring& keyPath) const {
+    const RegKey* key = FindKey(*impl_, keyPath);
+    return key ? key->flushes : 0;
+}
+
+} // namespace sim
+
+using namespace sim;
+
+LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                      PHKEY phkResult) {
+    auto base = FromHandle(hKey);
+    const std::wstring path = base ? JoinKey(base->path, lpSubKey) : Str(lpSubKey);
+    auto fault = Enter("RegOpenKeyExW", path, samDesired);
+    if (phkResult) {
+        *phkResult = nullptr;
+    }
+    if (fault) {
+        return static_cast<LSTATUS>(*fault);
+    }
+    if (!phkResult) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!FindKey(State(), path)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *phkResult = NewKeyHandle(path, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR /*lpClass*/,
+                        DWORD /*dwOptions*/, REGSAM samDesired,
+                        const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/, PHKEY phkResult,
+                        LPDWORD lpdwDisposition) {
+    auto base = FromHandle(hKey);
+    const std::wstring path = base ? JoinKey(base->path, lpSubKey) : Str(lpSubKey);
+    auto fault = Enter("RegCreateKeyExW", path, samDesired);
+    if (phkResult) {
+        *phkResult = nullptr;
+    }
+    if (fault) {
+        return static_cast<LSTATUS>(*fault);
+    }
+    if (!phkResult) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const bool existed = FindKey(State(), path) != nullptr;
+    if (!existed && !(base->access & KEY_CREATE_SUB_KEY)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!existed) {
+        CreateKeyPath(State(), path);
+    }
+    if (lpdwDisposition) {
+        *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    }
+    *phkResult = NewKeyHandle(path, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData) {
+    auto base = FromHandle(hKey);
+    auto fault = Enter("RegQueryValueExW", base ? base->path : std::wstring());
+    if (fault) {
+        return static_cast<LSTATUS>(*fault);
+    }
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (lpReserved || (lpData && !lpcbData)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!(base->access & KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const RegKey* key = FindKey(State(), base->path);
+    auto it = key->values.find(Upper(Str(lpValueName)));
+    if (it == key->values.end()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const RegValue& value = it->second.second;
+    if (lpType) {
+        *lpType = value.type;
+    }
+    if (!lpcbData) {
+        return ERROR_SUCCESS;
+    }
+    if (IsStringType(value.type)) {
+        const std::size_t units = (value.data.size() + 1) / 2;
+        const auto needed = static_cast<DWORD>(units * sizeof(WCHAR));
+        if (!lpData) {
+            *lpcbData = needed;
+            return ERROR_SUCCESS;
+        }
+        if (*lpcbData / sizeof(WCHAR) < units) {
+            *lpcbData = needed;
+            return ERROR_MORE_DATA;
+        }
+        for (std::size_t i = 0; i < units; ++i) {
+            const unsigned lo = value.data[2 * i];
+            const unsigned hi = 2 * i + 1 < value.data.size() ? value.data[2 * i + 1] : 0u;
+            const auto c = static_cast<WCHAR>(lo | (hi << 8));
+            std::memcpy(lpData + i * sizeof(WCHAR), &c, sizeof c);
+        }
+        *lpcbData = needed;
+        return ERROR_SUCCESS;
+    }
+    const auto needed = static_cast<DWORD>(value.data.size());
+    if (!lpData) {
+        *lpcbData = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*lpcbData < needed) {
+        *lpcbData = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (needed > 0) {
+        std::memcpy(lpData, value.data.data(), needed);
+    }
+    *lpcbData = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
+    auto base = FromHandle(hKey);
+    auto fault = Enter("RegSetValueExW", base ? base->path : std::wstring(), dwType);
+    if (fault) {
+        return static_cast<LSTATUS>(*fault);
+    }
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!(base->access & KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!lpData && cbData > 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<BYTE> bytes;
+    if (IsStringType(dwType)) {
+        std::wstring text(cbData / sizeof(WCHAR), L'\0');
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            std::memcpy(&text[i], lpData + i * sizeof(WCHAR), sizeof(WCHAR));
+        }
+        bytes = Utf16Bytes(text, false);
+    } else if (cbData > 0) {
+        bytes.assign(lpData, lpData + cbData);
+    }
+    TheMachine().SetValue(base->path, Str(lpValueName), dwType, std::move(bytes));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegFlushKey(HKEY hKey) {
+    auto base = FromHandle(hKey);
+    auto fault = Enter("RegFlushKey", base ? base->path : std::wstring());
+    if (fault) {
+        return static_cast<LSTATUS>(*fault);
+    }
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    FindKey(State(), base->path)->flushes++;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+    auto base = FromHandle(hKey);
+    auto fault = Enter("RegCloseKey", base ? base->path : std::wstring());
+    if (!base) {
+        return fault ? static_cast<LSTATUS>(*fault) : ERROR_INVALID_HANDLE;
+    }
+    // Released even when faulted: a failed close leaves nothing to close again. Closing a
+    // predefined key is allowed and changes nothing.
+    State().keyHandles.erase(reinterpret_cast<std::uintptr_t>(hKey));
+    return fault ? static_cast<LSTATUS>(*fault) : ERROR_SUCCESS;
+}

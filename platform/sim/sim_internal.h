@@ -1,0 +1,130 @@
+// State and helpers shared by the simulated machine's source files; not for product code.
+#pragma once
+
+#include "machine.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// ---- Text helpers (text.cpp)
+std::wstring Upper(std::wstring_view s);
+bool IEquals(std::wstring_view a, std::wstring_view b);
+std::wstring Trim(std::wstring_view s); // spaces and tabs on both ends
+std::wstring Str(LPCWSTR s);            // null reads as empty
+std::vector<char16_t> ToUtf16(std::wstring_view s);
+std::vector<BYTE> Utf16Bytes(std::wstring_view s, bool terminator);
+
+// Absolute, normalised form "C:\dir\file" ("C:\" for a root); empty when `path` is empty.
+std::wstring NormalizePath(std::wstring_view path, const std::wstring& currentDirectory);
+std::wstring ParentPath(const std::wstring& normalized); // empty for a root
+std::wstring LastComponent(const std::wstring& normalized);
+
+// ---- Machine state
+struct SimFile {
+    std::wstring path; // spelling it was created with
+    std::string content;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE; // stored form: never NORMAL
+    FileTimes times;
+    bool heldByOther = false;
+    DWORD index = 0;
+};
+
+struct SimDirectory {
+    std::wstring path;
+    bool writable = true;
+};
+
+struct RegKey {
+    std::wstring path;
+    std::map<std::wstring, std::pair<std::wstring, RegValue>> values; // by upper-case name
+    int flushes = 0;
+};
+
+struct KeyHandle {
+    std::wstring path; // as the caller spelled it
+    REGSAM access = 0;
+};
+
+enum class HandleKind { File, Process, Token };
+
+struct HandleObject {
+    HandleKind kind = HandleKind::File;
+    DWORD access = 0;
+    // Files only. The handle keeps its file alive after DeleteFileW, as an open file does.
+    std::shared_ptr<SimFile> file;
+    DWORD share = 0;
+    std::size_t position = 0;
+};
+
+struct Fault {
+    std::string function;
+    DWORD error = 0;
+    int nth = 0;
+};
+
+struct Machine::Impl {
+    // Registry
+    std::map<std::wstring, RegKey> keys; // by upper-case canonical path
+    std::map<std::uintptr_t, KeyHandle> keyHandles;
+
+    // Version and module
+    DWORD major = 6, minor = 1, build = 7601, platformId = VER_PLATFORM_WIN32_NT;
+    std::wstring modulePath;
+
+    // Files
+    std::map<std::wstring, SimDirectory> directories; // by upper-case normalised path
+    std::map<std::wstring, std::shared_ptr<SimFile>> files;
+    std::wstring currentDirectory;
+    ULONGLONG clock = 0;
+    DWORD nextFileIndex = 1;
+    // Creation times of deleted files, for NTFS tunneling: a file created under the same name
+    // within 15 seconds of the deletion gets the old creation time back.
+    std::map<std::wstring, std::pair<ULONGLONG, ULONGLONG>> tunnel; // name -> {deleted at, created}
+
+    // Kernel handles (files, processes, tokens); HKEYs come from the same counter
+    std::map<std::uintptr_t, HandleObject> handles;
+    std::uintptr_t nextHandle = 0x100;
+    std::uintptr_t NewHandleValue() {
+        nextHandle += 4;
+        return nextHandle;
+    }
+
+    std::map<UINT, std::wstring> strings;
+
+    DWORD lastError = 0;
+    std::vector<Fault> faults;
+    std::map<std::string, int> callCounts; // since Reset
+};
+
+// ---- Call log and faults (calllog.cpp)
+Machine::Impl& State();
+// Logs the call; returns the error to fail with when a fault is injected for this call.
+std::optional<DWORD> Enter(const char* function, const std::wstring& target = {}, DWORD detail = 0);
+void SetError(DWORD error);
+
+// ---- Registry (registry.cpp)
+std::wstring CanonicalKeyPath(std::wstring_view path);
+
+// ---- Files (files.cpp), shared with the profile and process code
+constexpr DWORD kDeleteAccess = 0x00010000u; // DELETE
+std::wstring Resolve(LPCWSTR path);          // against the current directory
+std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& normalized);
+SimDirectory* FindDirectory(Machine::Impl& s, const std::wstring& normalized);
+DWORD NotFoundError(const std::wstring& normalized); // file or path not found
+// ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with the open handles.
+DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share);
+std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalized,
+                                 DWORD attributes);
+void AddDirectoryPath(Machine::Impl& s, const std::wstring& normalized, bool writable);
+HandleObject* FindHandle(HANDLE h, HandleKind kind);
+DWORD ReportedAttributes(const SimFile& file);
+
+} // namespace sim

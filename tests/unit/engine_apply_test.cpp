@@ -1,0 +1,179 @@
+#include "engine_fixture.h"
+
+#include "fw/file.h"
+
+#include <optional>
+
+namespace {
+
+const std::wstring kSystemFsutil = L"C:\\Windows\\system32\\fsutil.exe";
+
+struct Written {
+    std::optional<DWORD> autoLayout, indexStart, cisvcStart, superfetch, sysMainStart, prefetcher;
+};
+
+Written Apply(Generation generation, const Selection& selection, std::int32_t initialIndex = 0,
+              std::int32_t initialSysMain = 0) {
+    SetGeneration(generation);
+    SettingsEngine engine;
+    engine.DetectOsVersion();
+    engine.m_nInitial[Index] = initialIndex;
+    engine.m_nInitial[SysMain] = initialSysMain;
+    CFile layout;
+    CFile copy;
+    engine.ApplySettings(selection, layout, copy);
+    sim::Machine& m = sim::TheMachine();
+    return {m.DwordValue(kHklmOptimalLayout, L"EnableAutoLayout"),
+            m.DwordValue(kHklmWSearch, L"Start"),
+            m.DwordValue(kHklmCisvc, L"Start"),
+            m.DwordValue(kHklmPrefetch, L"EnableSuperfetch"),
+            m.DwordValue(kHklmSysMain, L"Start"),
+            m.DwordValue(kHklmPrefetch, L"EnablePrefetcher")};
+}
+
+TEST_F(EngineTest, AllOffWritesEveryValueOfTheGeneration) {
+    const FixedSelection off;
+    Written w = Apply(Generation::Win7, off);
+    EXPECT_EQ(w.autoLayout, 0u);
+    EXPECT_EQ(w.indexStart, 4u);
+    EXPECT_EQ(w.cisvcStart, std::nullopt);
+    EXPECT_EQ(w.superfetch, 0u);
+    EXPECT_EQ(w.sysMainStart, 4u);
+    EXPECT_EQ(w.prefetcher, 0u);
+    EXPECT_EQ(machine().DwordValue(kHklmFileSystem, L"DisableDeleteNotification"), std::nullopt)
+        << "TRIM is left to the system tool";
+
+    machine().Reset();
+    w = Apply(Generation::Xp, off);
+    EXPECT_EQ(w.autoLayout, 0u);
+    EXPECT_EQ(w.cisvcStart, 4u);
+    EXPECT_EQ(w.prefetcher, 0u);
+    EXPECT_EQ(w.indexStart, std::nullopt);
+    EXPECT_EQ(w.superfetch, std::nullopt);
+    EXPECT_EQ(w.sysMainStart, std::nullopt);
+    EXPECT_FALSE(machine().HasKey(kHklmSysMain));
+}
+
+TEST_F(EngineTest, AllOnWritesTheOnValues) {
+    const Written w = Apply(Generation::Vista, FixedSelection::AllOn());
+    EXPECT_EQ(w.autoLayout, 1u);
+    EXPECT_EQ(w.superfetch, 3u);
+    EXPECT_EQ(w.prefetcher, 3u);
+}
+
+struct StartTypeCase {
+    Generation generation;
+    bool on;
+    std::int32_t initial;
+    DWORD indexStart;
+    DWORD sysMainStart; // NT 6 only
+};
+
+void PrintTo(const StartTypeCase& c, std::ostream* os) {
+    *os << "generation " << static_cast<int>(c.generation) << (c.on ? " on" : " off") << " initial "
+        << c.initial;
+}
+
+class StartTypeTest : public EngineTest, public ::testing::WithParamInterface<StartTypeCase> {};
+
+TEST_P(StartTypeTest, RestoresTheFirstRunsStartTypeWhenSwitchedOn) {
+    const StartTypeCase& c = GetParam();
+    FixedSelection selection;
+    selection.index = c.on;
+    selection.superFetch = c.on;
+    const Written w = Apply(c.generation, selection, c.initial, c.initial);
+    if (c.generation == Generation::Xp) {
+        EXPECT_EQ(w.cisvcStart, c.indexStart);
+        EXPECT_EQ(w.sysMainStart, std::nullopt);
+    } else {
+        EXPECT_EQ(w.indexStart, c.indexStart);
+        EXPECT_EQ(w.sysMainStart, c.sysMainStart);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Services, StartTypeTest,
+                         ::testing::Values(StartTypeCase{Generation::Win7, true, 3, 3, 3},
+                                           StartTypeCase{Generation::Win7, true, 2, 2, 2},
+                                           StartTypeCase{Generation::Win7, true, 4, 2, 2},
+                                           StartTypeCase{Generation::Win7, true, -1, 2, 2},
+                                           StartTypeCase{Generation::Win7, true, 1, 2, 2},
+                                           StartTypeCase{Generation::Vista, true, 3, 3, 3},
+                                           StartTypeCase{Generation::Vista, true, 4, 2, 2},
+                                           StartTypeCase{Generation::Xp, true, 3, 3, 0},
+                                           StartTypeCase{Generation::Xp, true, 2, 2, 0},
+                                           StartTypeCase{Generation::Xp, true, 4, 3, 0},
+                                           StartTypeCase{Generation::Xp, true, -1, 3, 0},
+                                           StartTypeCase{Generation::Win7, false, 3, 4, 4},
+                                           StartTypeCase{Generation::Xp, false, 2, 4, 0}));
+
+TEST_F(EngineTest, TrimToolRunsHiddenFromTheSystemFolderOnWindows7Only) {
+    FixedSelection selection;
+    selection.trim = true;
+    Apply(Generation::Win7, selection);
+    selection.trim = false;
+    Apply(Generation::Win7, selection);
+    ASSERT_EQ(machine().launches.size(), 2u);
+    EXPECT_EQ(machine().launches[0].parameters, L"behavior set DisableDeleteNotify 0");
+    EXPECT_EQ(machine().launches[1].parameters, L"behavior set DisableDeleteNotify 1");
+    for (const sim::LaunchRecord& launch : machine().launches) {
+        EXPECT_EQ(launch.file, kSystemFsutil);
+        EXPECT_EQ(launch.show, SW_HIDE);
+        EXPECT_EQ(launch.mask, SEE_MASK_NOCLOSEPROCESS);
+        EXPECT_TRUE(launch.verb.empty());
+        EXPECT_TRUE(launch.directory.empty());
+        EXPECT_FALSE(launch.hwndGiven);
+    }
+    EXPECT_EQ(machine().waitCount, 2) << "each run is waited for";
+    EXPECT_EQ(machine().openProcessCount, 0) << "each process handle is closed";
+
+    machine().launches.clear();
+    Apply(Generation::Vista, selection);
+    Apply(Generation::Xp, selection);
+    EXPECT_TRUE(machine().launches.empty());
+}
+
+TEST_F(EngineTest, PlantedToolBesideTheProgramOrInTheCurrentFolderIsNotRun) {
+    machine().PutFile(L"C:\\Program Files\\Quillmarsh\\fsutil.exe", "planted");
+    machine().AddDirectory(L"C:\\Users\\me\\Downloads");
+    machine().PutFile(L"C:\\Users\\me\\Downloads\\fsutil.exe", "planted");
+    machine().SetCurrentDirectory(L"C:\\Users\\me\\Downloads");
+    Apply(Generation::Win7, FixedSelection());
+    ASSERT_EQ(machine().launches.size(), 1u);
+    EXPECT_EQ(machine().launches[0].file, kSystemFsutil);
+}
+
+TEST_F(EngineTest, ToolThatCannotStartIsNotWaitedFor) {
+    machine().InjectFault("ShellExecuteExW", ERROR_FILE_NOT_FOUND);
+    const Written w = Apply(Generation::Win7, FixedSelection());
+    EXPECT_EQ(machine().waitCount, 0);
+    EXPECT_EQ(w.prefetcher, 0u);
+}
+
+TEST_F(EngineTest, FlushOnlyAfterASuccessfulStoreAndLaterWritesStillHappen) {
+    machine().InjectFault("RegSetValueExW", ERROR_ACCESS_DENIED, 1);
+    machine().InjectFault("RegCreateKeyExW", ERROR_ACCESS_DENIED, 2);
+    const Written w = Apply(Generation::Win7, FixedSelection::AllOn());
+    EXPECT_EQ(w.autoLayout, std::nullopt);
+    EXPECT_EQ(w.indexStart, std::nullopt);
+    EXPECT_EQ(w.superfetch, 3u);
+    EXPECT_EQ(w.sysMainStart, 2u);
+    EXPECT_EQ(w.prefetcher, 3u);
+    EXPECT_EQ(machine().FlushCount(kHklmOptimalLayout), 0);
+    EXPECT_EQ(machine().FlushCount(kHklmSysMain), 1);
+    EXPECT_EQ(machine().FlushCount(kHklmPrefetch), 2);
+    EXPECT_EQ(machine().OpenKeyCount(), 0);
+    for (const sim::CallRecord& call : machine().CallsTo("RegCreateKeyExW")) {
+        EXPECT_EQ(call.detail, KEY_ALL_ACCESS);
+    }
+    EXPECT_EQ(machine().launches.size(), 1u);
+}
+
+TEST_F(EngineTest, UnchangedSelectionIsWrittenAgain) {
+    Apply(Generation::Win7, FixedSelection());
+    const auto firstWrites = machine().CallsTo("RegSetValueExW").size();
+    Apply(Generation::Win7, FixedSelection());
+    EXPECT_EQ(machine().CallsTo("RegSetValueExW").size(), 2 * firstWrites);
+    EXPECT_EQ(firstWrites, 5u);
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+// Shared set-up for engine tests: a fresh simulated machine per test, with the product's strings.
+#pragma once
+
+#include "engine/selection.h"
+#include "engine/settings_engine.h"
+#include "sim/machine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+inline const std::wstring kHklmOptimalLayout = std::wstring(L"HKLM\\") + regkey::kOptimalLayout;
+inline const std::wstring kHklmWSearch = std::wstring(L"HKLM\\") + regkey::kWSearch;
+inline const std::wstring kHklmCisvc = std::wstring(L"HKLM\\") + regkey::kCisvc;
+inline const std::wstring kHklmSysMain = std::wstring(L"HKLM\\") + regkey::kSysMain;
+inline const std::wstring kHklmPrefetch = std::wstring(L"HKLM\\") + regkey::kPrefetchParameters;
+inline const std::wstring kHklmFileSystem = std::wstring(L"HKLM\\") + regkey::kFileSystem;
+
+inline const std::wstring kRestartFailedText =
+    L"コンピュータを再起動できませんでした。\n「スタート」メニューから手動で再起動してください。";
+inline const std::wstring kRestartPromptText = L"設定を反映するためには、コンピュータの再起動が必要"
+                                               L"です。\n今すぐコンピュータを再起動しますか？";
+
+enum class Generation { Xp, Vista, Win7 };
+
+inline void SetGeneration(Generation generation) {
+    switch (generation) {
+    case Generation::Xp:
+        sim::TheMachine().SetVersion(5, 2);
+        break;
+    case Generation::Vista:
+        sim::TheMachine().SetVersion(6, 0);
+        break;
+    case Generation::Win7:
+        sim::TheMachine().SetVersion(6, 1);
+        break;
+    }
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine().Reset();
+        machine().SetStringResource(102, kRestartPromptText);
+        machine().SetStringResource(129, kRestartFailedText);
+        machine().PutFile(L"C:\\Windows\\system32\\fsutil.exe", "the system's tool");
+    }
+    static sim::Machine& machine() { return sim::TheMachine(); }
+
+    // An engine as the dialog has it after start-up on the given generation.
+    static SettingsEngine StartedEngine(Generation generation) {
+        SetGeneration(generation);
+        SettingsEngine engine;
+        engine.DetectOsVersion();
+        engine.ReadCurrentSettings();
+        engine.LoadInitialSettings();
+        return engine;
+    }
+};
+
+// A selection with fixed answers.
+class FixedSelection : public Selection {
+public:
+    bool autoDefrag = false, index = false, superFetch = false, preFetch = false, trim = false;
+    bool AutoDefragOn() const override { return autoDefrag; }
+    bool IndexOn() const override { return index; }
+    bool SuperFetchOn() const override { return superFetch; }
+    bool PreFetchOn() const override { return preFetch; }
+    bool TrimOn() const override { return trim; }
+
+    static FixedSelection AllOn() {
+        FixedSelection s;
+        s.autoDefrag = s.index = s.superFetch = s.preFetch = s.trim = true;
+        return s;
+    }
+};

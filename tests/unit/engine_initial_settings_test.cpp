@@ -1,0 +1,149 @@
+#include "engine_fixture.h"
+
+#include <limits>
+
+namespace {
+
+const std::wstring kAppFolder = L"C:\\Program Files\\Quillmarsh";
+const std::wstring kProfile = kAppFolder + L"\\Quillmarsh.ini";
+
+using Values = std::array<std::int32_t, kSettingCount>;
+
+std::string ProfileWith(const std::string& defValue) {
+    std::string text;
+    for (const char* section :
+         {"AutoDefrag", "Index", "SuperFetch", "SysMain", "PreFetch", "Trim"}) {
+        text += std::string("[") + section + "]\r\nDefValue=" + defValue + "\r\n";
+    }
+    return text;
+}
+
+TEST_F(EngineTest, ProfilePathIsTheModulePathEndingInIni) {
+    machine().SetModulePath(L"D:\\Tools\\ssd\\Quillmarsh.exe");
+    EXPECT_EQ(SettingsEngine::GetProfilePath(), L"D:\\Tools\\ssd\\Quillmarsh.ini");
+    machine().SetModulePath(L"C:\\x\\tool.EXE");
+    EXPECT_EQ(SettingsEngine::GetProfilePath(), L"C:\\x\\tool.ini");
+}
+
+TEST_F(EngineTest, FirstRunWritesTheCurrentValuesInSectionOrder) {
+    const SettingsEngine engine = StartedEngine(Generation::Xp);
+    EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
+    EXPECT_EQ(
+        machine().FileContent(kProfile),
+        "[AutoDefrag]\r\nDefValue=1\r\n[Index]\r\nDefValue=2\r\n[SuperFetch]\r\nDefValue=0\r\n"
+        "[SysMain]\r\nDefValue=-1\r\n[PreFetch]\r\nDefValue=3\r\n[Trim]\r\nDefValue=1\r\n");
+}
+
+TEST_F(EngineTest, SecondRunTakesTheInitialValuesFromTheFile) {
+    machine().SetDwordValue(kHklmWSearch, L"Start", 3);
+    StartedEngine(Generation::Win7);
+    machine().SetDwordValue(kHklmWSearch, L"Start", 4);
+    machine().SetDwordValue(kHklmOptimalLayout, L"EnableAutoLayout", 1);
+    machine().calls.clear();
+
+    const SettingsEngine second = StartedEngine(Generation::Win7);
+    EXPECT_EQ(second.m_nCurrent, (Values{1, 4, 3, 3, 2, 1}));
+    EXPECT_EQ(second.m_nInitial, (Values{0, 3, 3, 3, 2, 1}));
+    EXPECT_TRUE(machine().CallsTo("WritePrivateProfileStringW").empty());
+}
+
+struct ParseCase {
+    std::string text;
+    std::int32_t expected;
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << '"' << c.text.substr(0, 20) << '"';
+}
+
+class InitialValueParseTest : public EngineTest, public ::testing::WithParamInterface<ParseCase> {};
+
+TEST_P(InitialValueParseTest, ReadsLikeDecimalWcstolClampedTo32Bits) {
+    machine().PutFile(kProfile, ProfileWith(GetParam().text));
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    for (int id = 0; id < kSettingCount; ++id) {
+        EXPECT_EQ(engine.m_nInitial[id], GetParam().expected) << "setting " << id;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, InitialValueParseTest,
+    ::testing::Values(ParseCase{"3", 3}, ParseCase{"-1", -1}, ParseCase{"2x", 2},
+                      ParseCase{"abc", 0}, ParseCase{"", 0}, ParseCase{"  +4", 4},
+                      ParseCase{"\"3\"", 3}, ParseCase{"0x10", 0},
+                      ParseCase{"2147483647", 2147483647},
+                      ParseCase{"2147483648", std::numeric_limits<std::int32_t>::max()},
+                      ParseCase{"99999999999999999999999",
+                                std::numeric_limits<std::int32_t>::max()},
+                      ParseCase{"-2147483649", std::numeric_limits<std::int32_t>::min()},
+                      ParseCase{std::string(300, '7'), std::numeric_limits<std::int32_t>::max()},
+                      ParseCase{std::string(600, '0') + "5", 0}));
+
+TEST_F(EngineTest, ExistingEmptyOrForeignFileGivesZeros) {
+    for (const std::string& content :
+         {std::string(), std::string("MZ\x90\0 not a profile", 18),
+          std::string("[Other]\r\nDefValue=3\r\n[Index]\r\nValue=2\r\n")}) {
+        machine().Reset();
+        machine().PutFile(kProfile, content);
+        const SettingsEngine engine = StartedEngine(Generation::Win7);
+        EXPECT_EQ(engine.m_nInitial, (Values{0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(machine().FileContent(kProfile), content)
+            << "an existing file is never rewritten";
+    }
+}
+
+TEST_F(EngineTest, SectionAndKeyNamesMatchWhateverTheirCase) {
+    machine().PutFile(kProfile, "[index]\r\n  defvalue = 3 \r\n[TRIM]\r\nDEFVALUE=0\r\n");
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    EXPECT_EQ(engine.m_nInitial, (Values{0, 3, 0, 0, 0, 0}));
+}
+
+TEST_F(EngineTest, LongValueIsCutToTheBufferWithoutOverrun) {
+    machine().PutFile(kProfile, "[Index]\r\nDefValue=" + std::string(259, '1') + "\r\n");
+    WCHAR out[MAX_PATH + 8];
+    for (WCHAR& c : out) {
+        c = L'#';
+    }
+    auto& inner = *reinterpret_cast<WCHAR(*)[MAX_PATH]>(out);
+    EXPECT_EQ(SettingsEngine::ReadInitialValue(L"Index", inner), TRUE);
+    EXPECT_EQ(std::wstring(out), std::wstring(259, L'1'));
+
+    machine().PutFile(kProfile, "[Index]\r\nDefValue=" + std::string(700, '2') + "\r\n");
+    EXPECT_EQ(SettingsEngine::ReadInitialValue(L"Index", inner), TRUE);
+    EXPECT_EQ(std::wstring(out), std::wstring(259, L'2'));
+    EXPECT_EQ(out[MAX_PATH], L'#') << "nothing written past the buffer";
+}
+
+TEST_F(EngineTest, MissingValueLeavesTheOutputUntouched) {
+    machine().PutFile(kProfile, "[Index]\r\nDefValue=\r\n");
+    WCHAR out[MAX_PATH] = {L'z', 0};
+    EXPECT_EQ(SettingsEngine::ReadInitialValue(L"Index", out), FALSE);
+    EXPECT_EQ(SettingsEngine::ReadInitialValue(L"Trim", out), FALSE);
+    EXPECT_EQ(std::wstring(out), L"z");
+}
+
+TEST_F(EngineTest, UnwritableFolderKeepsTheCurrentValuesAndTriesAgainNextRun) {
+    machine().SetDirectoryWritable(kAppFolder, false);
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
+    EXPECT_FALSE(machine().FileExists(kProfile));
+
+    machine().SetDirectoryWritable(kAppFolder, true);
+    StartedEngine(Generation::Win7);
+    EXPECT_TRUE(machine().FileExists(kProfile));
+}
+
+TEST_F(EngineTest, ModulePathTooLongForTheBufferUsesNoProfile) {
+    const std::wstring folder = L"C:\\" + std::wstring(250, L'd');
+    for (const std::wstring& exe : {folder + L"\\Quillmarsh.exe", folder + L"\\abcde.exe"}) {
+        machine().Reset();
+        machine().SetModulePath(exe);
+        machine().PutFile(folder + L"\\Quillmarsh.ini", ProfileWith("4"));
+        const SettingsEngine engine = StartedEngine(Generation::Win7);
+        EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
+        EXPECT_TRUE(machine().CallsTo("WritePrivateProfileStringW").empty());
+        EXPECT_EQ(SettingsEngine::GetProfilePath(), L"");
+    }
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+#include "engine_fixture.h"
+
+#include "fw/file.h"
+#include "ui/ok_flow.h"
+
+#include <algorithm>
+
+namespace {
+
+// Records what had happened on the machine when the dialog was closed.
+class RecordingCloser : public DialogCloser {
+public:
+    void CloseWithOk() override {
+        ++closeCount;
+        boxesAtClose = sim::TheMachine().messageBoxes.size();
+        exitsAtClose = sim::TheMachine().exitRequests.size();
+    }
+    int closeCount = 0;
+    size_t boxesAtClose = 0;
+    size_t exitsAtClose = 0;
+};
+
+// Index in the call log of the first / last call of a function; -1 when absent.
+long FirstCall(const std::string& function) {
+    const auto& calls = sim::TheMachine().calls;
+    const auto found = std::find_if(calls.begin(), calls.end(), [&](const sim::CallRecord& c) {
+        return c.function == function;
+    });
+    return found == calls.end() ? -1 : static_cast<long>(found - calls.begin());
+}
+long LastCall(const std::string& function) {
+    const auto& calls = sim::TheMachine().calls;
+    const auto found = std::find_if(calls.rbegin(), calls.rend(), [&](const sim::CallRecord& c) {
+        return c.function == function;
+    });
+    return found == calls.rend() ? -1 : static_cast<long>(calls.rend() - found - 1);
+}
+
+class OkFlowTest : public EngineTest {};
+
+TEST_F(OkFlowTest, AppliesThenAsksThenRestartsOnlyOnYesAndClosesAfterEitherAnswer) {
+    struct Row {
+        int answer;
+        size_t restarts;
+    };
+    for (const Row& row : {Row{IDYES, 1}, Row{IDNO, 0}}) {
+        SetUp();
+        const SettingsEngine engine = StartedEngine(Generation::Win7);
+        machine().calls.clear();
+        machine().messageBoxAnswers = {row.answer};
+        RecordingCloser closer;
+        RunOkFlow(engine, FixedSelection::AllOn(), closer);
+
+        ASSERT_EQ(machine().messageBoxes.size(), 1u) << row.answer;
+        EXPECT_EQ(machine().messageBoxes[0].text, kRestartPromptText);
+        EXPECT_EQ(machine().messageBoxes[0].type, 0x44u);
+        EXPECT_EQ(machine().messageBoxes[0].caption, L"Quillmarsh");
+        EXPECT_EQ(machine().CallsTo("LoadStringW").at(0).detail, 102u);
+        EXPECT_EQ(machine().DwordValue(kHklmPrefetch, L"EnablePrefetcher"), 3u);
+
+        const long lastWrite = LastCall("RegSetValueExW");
+        const long question = FirstCall("MessageBoxW");
+        ASSERT_GE(lastWrite, 0);
+        EXPECT_LT(lastWrite, question) << "every value is written before the question";
+        EXPECT_LT(LastCall("ShellExecuteExW"), question) << "the TRIM tool runs before it too";
+        EXPECT_EQ(machine().exitRequests.size(), row.restarts) << row.answer;
+        if (row.restarts != 0) {
+            EXPECT_LT(question, FirstCall("ExitWindowsEx"));
+        }
+        EXPECT_EQ(closer.closeCount, 1) << row.answer;
+        EXPECT_EQ(closer.boxesAtClose, 1u);
+        EXPECT_EQ(closer.exitsAtClose, row.restarts);
+    }
+}
+
+TEST_F(OkFlowTest, ClosesAfterTheRestartFailureMessage) {
+    const SettingsEngine engine = StartedEngine(Generation::Vista);
+    machine().exitSucceeds = false;
+    machine().messageBoxAnswers = {IDYES};
+    RecordingCloser closer;
+    RunOkFlow(engine, FixedSelection{}, closer);
+
+    ASSERT_EQ(machine().messageBoxes.size(), 2u);
+    EXPECT_EQ(machine().messageBoxes[0].text, kRestartPromptText);
+    EXPECT_EQ(machine().messageBoxes[1].text, kRestartFailedText);
+    EXPECT_EQ(closer.closeCount, 1);
+    EXPECT_EQ(closer.boxesAtClose, 2u);
+}
+
+TEST_F(OkFlowTest, FileErrorOfTheLayoutStepStopsBeforeTheQuestion) {
+    const std::wstring layout = L"C:\\Windows\\Prefetch\\Layout.ini";
+    machine().PutFile(layout, "layout data");
+    machine().SetStringValue(kHklmOptimalLayout, L"LayoutFilePath", layout);
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    machine().InjectFault("ReadFile", ERROR_LOCK_VIOLATION);
+    machine().messageBoxAnswers = {IDYES};
+    RecordingCloser closer;
+
+    EXPECT_THROW(RunOkFlow(engine, FixedSelection{}, closer), CFileException); // Prefetch OFF
+
+    EXPECT_TRUE(machine().messageBoxes.empty());
+    EXPECT_TRUE(machine().exitRequests.empty());
+    EXPECT_EQ(closer.closeCount, 0) << "the dialog stays open";
+    EXPECT_FALSE(machine().DwordValue(kHklmPrefetch, L"EnablePrefetcher").has_value());
+    EXPECT_TRUE(machine().launches.empty());
+    EXPECT_EQ(machine().OpenFileHandleCount(), 0)
+        << "the handler's files are closed on the way out";
+}
+
+} // namespace

@@ -1,0 +1,497 @@
+#!/usr/bin/env python3
+"""Checks the resources built into Quillmarsh.exe against the expected values.
+
+Usage: check_resources.py FILE
+  FILE is the built executable (a PE image) or a compiled .res file.
+
+Reads the resource section itself (no external tools), then checks the two
+dialog templates, the string table, the icon group, the version block and
+the manifest. Prints every check; exits 1 and names each mismatch if any
+value differs, 2 if the file cannot be read at all.
+"""
+
+import struct
+import sys
+import xml.etree.ElementTree as ET
+
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+LANG_JA = 0x0411
+LANG_EN_US = 0x0409
+
+# Window and control style bits used in the expected tables.
+WS_POPUP, WS_CHILD, WS_VISIBLE = 0x80000000, 0x40000000, 0x10000000
+WS_CAPTION, WS_SYSMENU, WS_GROUP, WS_TABSTOP = 0x00C00000, 0x00080000, 0x00020000, 0x00010000
+DS_MODALFRAME, DS_SETFONT = 0x80, 0x40
+WS_EX_APPWINDOW = 0x00040000
+BS_DEFPUSHBUTTON, BS_AUTORADIOBUTTON, BS_GROUPBOX = 0x1, 0x9, 0x7
+SS_ICON, SS_NOPREFIX, SS_SUNKEN = 0x3, 0x80, 0x1000
+
+CHILD = WS_CHILD | WS_VISIBLE
+GROUPBOX = ("Button", CHILD | BS_GROUPBOX | WS_GROUP)
+DESCRIPTION = ("Static", CHILD | SS_SUNKEN | WS_GROUP)
+RADIO = ("Button", CHILD | BS_AUTORADIOBUTTON)
+PUSH = ("Button", CHILD | WS_TABSTOP)
+DEFPUSH = ("Button", CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP)
+
+PREFETCH_TEXT = "頻繁に使用するファイルやアプリケーションを解析し、\nあらかじめメモリにロードしておく機能"
+
+# (id, (class, full style), text, (x, y, cx, cy)), in template order.
+MAIN_CONTROLS = [
+    (-1, GROUPBOX, "自動デフラグ", (12, 12, 228, 36)),
+    (-1, DESCRIPTION, "OSがアイドル状態のときに、\n自動的に実行されるデフラグ", (24, 24, 138, 18)),
+    (1000, RADIO, "ON", (174, 24, 24, 18)),
+    (1001, RADIO, "OFF", (210, 24, 24, 18)),
+    (-1, GROUPBOX, "インデックスサービス（インデックスファイルの作成）", (12, 54, 228, 36)),
+    (-1, DESCRIPTION, "ファイルやフォルダーのインデックスを作成し、\n検索を速くする機能", (24, 66, 138, 18)),
+    (1002, RADIO, "ON", (174, 66, 24, 18)),
+    (1003, RADIO, "OFF", (210, 66, 24, 18)),
+    (-1, GROUPBOX, "スーパーフェッチ（Windows 7/Vista）", (12, 96, 228, 36)),
+    (-1, DESCRIPTION, PREFETCH_TEXT, (24, 108, 138, 18)),
+    (1004, RADIO, "ON", (174, 108, 24, 18)),
+    (1005, RADIO, "OFF", (210, 108, 24, 18)),
+    (-1, GROUPBOX, "プリフェッチ（Windows XP）", (12, 138, 228, 36)),
+    (-1, DESCRIPTION, PREFETCH_TEXT, (24, 150, 138, 18)),
+    (1006, RADIO, "ON", (174, 150, 24, 18)),
+    (1007, RADIO, "OFF", (210, 150, 24, 18)),
+    (1008, PUSH, "最初の設定に戻す(&D)", (12, 228, 66, 18)),
+    (1009, PUSH, "全てOFF(&F)", (84, 228, 42, 18)),
+    (1, DEFPUSH, "OK", (132, 228, 54, 18)),
+    (2, PUSH, "キャンセル", (186, 228, 54, 18)),
+    (-1, GROUPBOX, "Trim機能（Windows 7）", (12, 180, 228, 36)),
+    (-1, DESCRIPTION, "OSからSSDに対してTrimコマンドを送信する機能", (24, 192, 138, 18)),
+    (1010, RADIO, "ON", (174, 192, 24, 18)),
+    (1011, RADIO, "OFF", (210, 192, 24, 18)),
+]
+
+# None as text: any non-empty text without a carriage return (our own notice).
+ABOUT_CONTROLS = [
+    (-1, ("Static", CHILD | SS_ICON), 128, (11, 17, 20, 20)),
+    (-1, ("Static", CHILD | SS_NOPREFIX | WS_GROUP), "Quillmarsh Version 1.0.3", (40, 10, 119, 8)),
+    (-1, ("Static", CHILD | WS_GROUP), None, (40, 25, 164, 8)),
+    (1, ("Button", CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP), "OK", (180, 36, 50, 16)),
+]
+
+DIALOGS = {
+    102: dict(style=WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+              exstyle=WS_EX_APPWINDOW, size=(251, 254), controls=MAIN_CONTROLS),
+    100: dict(style=WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+              exstyle=0, size=(235, 55), controls=ABOUT_CONTROLS),
+}
+DIALOG_CAPTION = "Quillmarsh"
+DIALOG_FONT = (9, "MS UI Gothic")
+
+STRINGS = {
+    101: "バージョン情報(&A)...",
+    102: "設定を反映するためには、コンピュータの再起動が必要です。\n今すぐコンピュータを再起動しますか？",
+    129: "コンピュータを再起動できませんでした。\n「スタート」メニューから手動で再起動してください。",
+}
+
+ICON_GROUP = 128
+ICON_SIZES = [256, 48, 32, 24, 16]
+
+VERSION = (1, 0, 3, 0)
+VOS__WINDOWS32, VFT_APP = 0x4, 0x1
+VERSION_BLOCK = "041103a4"
+VERSION_STRINGS = {
+    "FileVersion": "1.0.3.0",
+    "InternalName": "Quillmarsh.exe",
+    "OriginalFilename": "Quillmarsh.exe",
+    "ProductName": "Quillmarsh",
+    "ProductVersion": "1.0.3.0",
+    "CompanyName": None,      # ours; must be present and non-empty
+    "LegalCopyright": None,   # ours; must be present and non-empty
+}
+TRANSLATION = [(0x0411, 0x03A4)]
+
+COMCTL_TOKEN = "6595b64144ccf1df"
+
+
+class ReadError(Exception):
+    pass
+
+
+# ---- reading resources -----------------------------------------------------
+
+def u16(data, off):
+    return struct.unpack_from("<H", data, off)[0]
+
+
+def u32(data, off):
+    return struct.unpack_from("<I", data, off)[0]
+
+
+def read_pe_resources(data):
+    """Returns {(type, name, lang): bytes} from a PE image's resource section."""
+    if data[:2] != b"MZ":
+        raise ReadError("not a PE image")
+    pe = u32(data, 0x3C)
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ReadError("PE signature missing")
+    nsections = u16(data, pe + 6)
+    opt_size = u16(data, pe + 20)
+    opt = pe + 24
+    magic = u16(data, opt)
+    dd = opt + (112 if magic == 0x20B else 96)
+    rsrc_rva, rsrc_size = struct.unpack_from("<II", data, dd + 2 * 8)
+    if rsrc_rva == 0 or rsrc_size == 0:
+        raise ReadError("the image has no resource section")
+    sections = []
+    sec = opt + opt_size
+    for i in range(nsections):
+        vsize, vaddr, rawsize, rawptr = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
+        sections.append((vaddr, max(vsize, rawsize), rawptr))
+
+    def rva_to_off(rva):
+        for vaddr, size, rawptr in sections:
+            if vaddr <= rva < vaddr + size:
+                return rva - vaddr + rawptr
+        raise ReadError(f"RVA {rva:#x} outside all sections")
+
+    base = rva_to_off(rsrc_rva)
+
+    def entries(dir_off):
+        named, ids = struct.unpack_from("<HH", data, base + dir_off + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + dir_off + 16 + 8 * i)
+            if name & 0x80000000:
+                soff = base + (name & 0x7FFFFFFF)
+                n = u16(data, soff)
+                name = data[soff + 2:soff + 2 + 2 * n].decode("utf-16-le")
+            yield name, target
+
+    out = {}
+    for rtype, t1 in entries(0):
+        for rname, t2 in entries(t1 & 0x7FFFFFFF):
+            for lang, t3 in entries(t2 & 0x7FFFFFFF):
+                if t3 & 0x80000000:
+                    raise ReadError("resource tree deeper than three levels")
+                rva, size = struct.unpack_from("<II", data, base + t3)
+                off = rva_to_off(rva)
+                out[(rtype, rname, lang)] = data[off:off + size]
+    return out
+
+
+def read_sz_or_ord(data, off):
+    """Returns (value, next offset); value is an int ordinal, a str or ''."""
+    first = u16(data, off)
+    if first == 0xFFFF:
+        return u16(data, off + 2), off + 4
+    end = off
+    while u16(data, end) != 0:
+        end += 2
+    return data[off:end].decode("utf-16-le"), end + 2
+
+
+def align4(off):
+    return (off + 3) & ~3
+
+
+def read_res_file(data):
+    """Returns {(type, name, lang): bytes} from a compiled .res file."""
+    out = {}
+    off = 0
+    while off + 8 <= len(data):
+        size, header = struct.unpack_from("<II", data, off)
+        rtype, p = read_sz_or_ord(data, off + 8)
+        rname, p = read_sz_or_ord(data, p)
+        p = align4(p)
+        lang = u16(data, p + 6)
+        body = off + header
+        if not (rtype == 0 and size == 0):
+            out[(rtype, rname, lang)] = data[body:body + size]
+        off = align4(body + size)
+    return out
+
+
+def read_resources(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] == b"MZ":
+        return read_pe_resources(data)
+    if data[:8] == b"\0\0\0\0\x20\0\0\0":
+        return read_res_file(data)
+    raise ReadError("neither a PE image nor a .res file")
+
+
+# ---- checking ---------------------------------------------------------------
+
+class Checker:
+    def __init__(self, res):
+        self.res = res
+        self.failures = []
+        self.passed = 0
+
+    def expect(self, what, actual, expected):
+        if actual == expected:
+            self.passed += 1
+            print(f"ok    {what}: {show(actual)}")
+        else:
+            self.failures.append(what)
+            print(f"FAIL  {what}: got {show(actual)}, expected {show(expected)}")
+        return actual == expected
+
+    def expect_true(self, what, cond, detail=""):
+        return self.expect(what + (f" ({detail})" if detail else ""), bool(cond), True)
+
+    def single(self, rtype, name, lang):
+        """The resource's data, requiring it to exist in exactly the given language."""
+        langs = sorted(k[2] for k in self.res if k[0] == rtype and k[1] == name)
+        if not self.expect(f"type {rtype} id {name} languages", [f"{l:#06x}" for l in langs],
+                           [f"{lang:#06x}"]):
+            return None
+        return self.res[(rtype, name, lang)]
+
+
+def show(v):
+    if isinstance(v, str):
+        return repr(v)
+    if isinstance(v, int) and not isinstance(v, bool) and v > 9:
+        return f"{v} ({v:#x})"
+    return repr(v)
+
+
+def parse_dialogex(data):
+    ver, sig, help_id, exstyle, style, count, x, y, cx, cy = struct.unpack_from("<HHIIIHhhhh", data, 0)
+    if (ver, sig) != (1, 0xFFFF):
+        raise ReadError("not an extended dialog template")
+    off = 26
+    menu, off = read_sz_or_ord(data, off)
+    cls, off = read_sz_or_ord(data, off)
+    title, off = read_sz_or_ord(data, off)
+    font = None
+    if style & DS_SETFONT:
+        size, weight, italic, charset = struct.unpack_from("<HHBB", data, off)
+        face, off = read_sz_or_ord(data, off + 6)
+        font = (size, face, weight, italic, charset)
+    controls = []
+    for _ in range(count):
+        off = align4(off)
+        c_help, c_ex, c_style, c_x, c_y, c_cx, c_cy, c_id = struct.unpack_from("<IIIhhhhi", data, off)
+        off += 24
+        c_cls, off = read_sz_or_ord(data, off)
+        c_text, off = read_sz_or_ord(data, off)
+        extra = u16(data, off)
+        off += 2 + extra
+        if c_id == 0xFFFF:  # some compilers store -1 as a 16-bit value
+            c_id = -1
+        controls.append(dict(id=c_id, exstyle=c_ex, style=c_style, rect=(c_x, c_y, c_cx, c_cy),
+                             cls=CLASS_ORDINALS.get(c_cls, c_cls), text=c_text))
+    return dict(exstyle=exstyle, style=style, rect=(x, y, cx, cy), menu=menu, cls=cls,
+                title=title, font=font, controls=controls)
+
+
+CLASS_ORDINALS = {0x80: "Button", 0x81: "Edit", 0x82: "Static", 0x83: "ListBox",
+                  0x84: "ScrollBar", 0x85: "ComboBox"}
+
+
+def check_dialogs(ck):
+    for dlg_id, want in DIALOGS.items():
+        raw = ck.single(RT_DIALOG, dlg_id, LANG_JA)
+        if raw is None:
+            continue
+        d = parse_dialogex(raw)
+        p = f"dialog {dlg_id}"
+        ck.expect(f"{p} style", d["style"], want["style"])
+        ck.expect(f"{p} exstyle", d["exstyle"], want["exstyle"])
+        ck.expect(f"{p} size", d["rect"][2:], want["size"])
+        ck.expect(f"{p} menu and class", (d["menu"], d["cls"]), ("", ""))
+        ck.expect(f"{p} caption", d["title"], DIALOG_CAPTION)
+        ck.expect(f"{p} font", d["font"][:2] if d["font"] else None, DIALOG_FONT)
+        ck.expect(f"{p} control count", len(d["controls"]), len(want["controls"]))
+        for n, (c, (cid, (cls, style), text, rect)) in enumerate(zip(d["controls"], want["controls"]), 1):
+            q = f"{p} control {n}"
+            ck.expect(f"{q} id", c["id"], cid)
+            ck.expect(f"{q} class", str(c["cls"]).lower(), cls.lower())
+            ck.expect(f"{q} style", c["style"], style)
+            ck.expect(f"{q} exstyle", c["exstyle"], 0)
+            ck.expect(f"{q} rect", c["rect"], rect)
+            if text is None:
+                ok = isinstance(c["text"], str) and c["text"].strip() != "" and "\r" not in c["text"]
+                ck.expect_true(f"{q} text is a non-empty notice", ok, repr(c["text"]))
+            else:
+                ck.expect(f"{q} text", c["text"], text)
+
+
+def check_strings(ck):
+    blocks = {}
+    for sid in STRINGS:
+        blocks.setdefault(sid // 16 + 1, []).append(sid)
+    for block, ids in sorted(blocks.items()):
+        raw = ck.single(RT_STRING, block, LANG_JA)
+        if raw is None:
+            continue
+        table = {}
+        off = 0
+        for i in range(16):
+            n = u16(raw, off)
+            table[(block - 1) * 16 + i] = raw[off + 2:off + 2 + 2 * n].decode("utf-16-le")
+            off += 2 + 2 * n
+        for sid in ids:
+            ck.expect(f"string {sid}", table[sid], STRINGS[sid])
+        others = sorted(k for k, v in table.items() if v and k not in STRINGS)
+        ck.expect(f"string block {block} holds no other strings", others, [])
+
+
+def check_icon(ck):
+    raw = ck.single(RT_GROUP_ICON, ICON_GROUP, LANG_JA)
+    if raw is None:
+        return
+    reserved, kind, count = struct.unpack_from("<HHH", raw, 0)
+    ck.expect("icon group header (reserved, type)", (reserved, kind), (0, 1))
+    entries = [struct.unpack_from("<BBBBHHIH", raw, 6 + 14 * i) for i in range(count)]
+    sizes = [e[0] or 256 for e in entries]
+    ck.expect("icon group sizes", sizes, ICON_SIZES)
+    for w, h, colors, _, planes, bits, nbytes, icon_id in entries:
+        size = w or 256
+        p = f"icon {size}px"
+        ck.expect(f"{p} square, planes, bits per pixel", ((h or 256) == size, planes, bits), (True, 1, 32))
+        img = ck.res.get((RT_ICON, icon_id, LANG_JA))
+        if not ck.expect_true(f"{p} image {icon_id} present in language 0x0411", img is not None):
+            continue
+        ck.expect(f"{p} image length matches the group entry", len(img), nbytes)
+        is_png = img[:8] == b"\x89PNG\r\n\x1a\n"
+        # Only the largest image is PNG-compressed; the rest stay DIBs.
+        if not ck.expect(f"{p} storage", "PNG" if is_png else "DIB", "PNG" if size == 256 else "DIB"):
+            continue
+        if is_png:
+            pw, ph, depth, ctype = struct.unpack_from(">IIBB", img, 16)
+            ck.expect(f"{p} PNG size, depth, RGBA", (pw, ph, depth, ctype), (size, size, 8, 6))
+        else:
+            hsize, bw, bh, bplanes, bbits, comp = struct.unpack_from("<IiiHHI", img, 0)
+            ck.expect(f"{p} DIB header (size, w, 2h, planes, bits, compression)",
+                      (hsize, bw, bh, bplanes, bbits, comp), (40, size, 2 * size, 1, 32, 0))
+            stride = ((size + 31) // 32) * 4
+            ck.expect(f"{p} DIB length with colour and mask", len(img), 40 + size * size * 4 + stride * size)
+            alphas = {img[40 + i * 4 + 3] for i in range(size * size)}
+            ck.expect_true(f"{p} has a real alpha channel", len(alphas) > 2 and 0 in alphas and 255 in alphas)
+
+
+def parse_version_node(data, off):
+    """Returns (key, value bytes, value type, children, end offset)."""
+    length, vlen, vtype = struct.unpack_from("<HHH", data, off)
+    end = off + length
+    key, p = read_sz_or_ord(data, off + 6)
+    p = align4(p)
+    nbytes = vlen * 2 if vtype == 1 else vlen
+    if key in ("StringFileInfo", "VarFileInfo") or (len(key) == 8 and vtype == 1 and vlen == 0):
+        nbytes = 0
+    value = data[p:min(p + nbytes, end)]
+    p = align4(p + nbytes)
+    children = []
+    while p < end:
+        child = parse_version_node(data, p)
+        children.append(child)
+        p = align4(child[4])
+    return key, value, vtype, children, end
+
+
+def check_version(ck):
+    raw = ck.single(RT_VERSION, 1, LANG_JA)
+    if raw is None:
+        return
+    key, value, _, children, _ = parse_version_node(raw, 0)
+    ck.expect("version root key", key, "VS_VERSION_INFO")
+    if not ck.expect("version fixed info length", len(value), 52):
+        return
+    f = struct.unpack_from("<13I", value, 0)
+    ck.expect("version fixed signature", f[0], 0xFEEF04BD)
+    fv = (f[2] >> 16, f[2] & 0xFFFF, f[3] >> 16, f[3] & 0xFFFF)
+    pv = (f[4] >> 16, f[4] & 0xFFFF, f[5] >> 16, f[5] & 0xFFFF)
+    ck.expect("FILEVERSION", fv, VERSION)
+    ck.expect("PRODUCTVERSION", pv, VERSION)
+    ck.expect("FILEFLAGS", f[7], 0)
+    ck.expect("FILEOS", f[8], VOS__WINDOWS32)
+    ck.expect("FILETYPE", f[9], VFT_APP)
+
+    by_key = {c[0]: c for c in children}
+    sfi = by_key.get("StringFileInfo")
+    blocks = {c[0]: c for c in sfi[3]} if sfi else {}
+    ck.expect("string blocks", sorted(blocks), [VERSION_BLOCK])
+    values = {}
+    if VERSION_BLOCK in blocks:
+        for k, v, _, _, _ in blocks[VERSION_BLOCK][3]:
+            values[k] = v.decode("utf-16-le").split("\0", 1)[0]
+    ck.expect("version string names", sorted(values), sorted(VERSION_STRINGS))
+    ck.expect_true("no FileDescription", "FileDescription" not in values)
+    for k, want in VERSION_STRINGS.items():
+        got = values.get(k)
+        if want is None:
+            ck.expect_true(f"version string {k} non-empty", got, repr(got))
+        else:
+            ck.expect(f"version string {k}", got, want)
+
+    vfi = by_key.get("VarFileInfo")
+    trans = None
+    for k, v, _, _, _ in (vfi[3] if vfi else []):
+        if k == "Translation":
+            trans = [struct.unpack_from("<HH", v, i) for i in range(0, len(v) - len(v) % 4, 4)]
+    ck.expect("Translation", trans, TRANSLATION)
+
+
+def local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def find_all(elem, name):
+    return [e for e in elem.iter() if local(e.tag) == name]
+
+
+def check_manifest(ck):
+    keys = sorted((k[1], k[2]) for k in ck.res if k[0] == RT_MANIFEST)
+    ck.expect("manifests (id, language)", keys, [(1, LANG_EN_US)])
+    raw = ck.res.get((RT_MANIFEST, 1, LANG_EN_US))
+    if raw is None:
+        return
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError as e:
+        ck.expect_true("manifest is well-formed XML", False, str(e))
+        return
+    ck.expect("manifest root", (local(root.tag), root.get("manifestVersion")), ("assembly", "1.0"))
+    own = [e for e in root if local(e.tag) == "assemblyIdentity"]
+    ident = own[0].attrib if own else {}
+    ck.expect("own assemblyIdentity (type, version, processorArchitecture)",
+              (ident.get("type"), ident.get("version"), ident.get("processorArchitecture")),
+              ("win32", "1.0.0.0", "*"))
+    ck.expect_true("own assemblyIdentity has a name", ident.get("name"), repr(ident.get("name")))
+    desc = [e.text for e in root if local(e.tag) == "description"]
+    ck.expect("description", desc, ["Quillmarsh"])
+    levels = [(e.get("level"), e.get("uiAccess")) for e in find_all(root, "requestedExecutionLevel")]
+    ck.expect("requestedExecutionLevel", levels, [("requireAdministrator", "false")])
+    dpi = [(e.text or "").strip().lower() for e in find_all(root, "dpiAware")]
+    ck.expect("dpiAware", dpi, ["true"])
+    deps = sorted(
+        tuple(e.get(a) for a in ("type", "name", "version", "processorArchitecture",
+                                 "publicKeyToken", "language"))
+        for d in find_all(root, "dependentAssembly") for e in d if local(e.tag) == "assemblyIdentity")
+    want = sorted(("win32", "Microsoft.Windows.Common-Controls", "6.0.0.0", arch, COMCTL_TOKEN, "*")
+                  for arch in ("*", "amd64"))
+    ck.expect("dependencies", deps, want)
+
+
+def main(argv):
+    if len(argv) != 1:
+        print(__doc__, file=sys.stderr)
+        return 2
+    try:
+        res = read_resources(argv[0])
+    except (OSError, ReadError, struct.error) as e:
+        print(f"check_resources: cannot read resources of {argv[0]}: {e}", file=sys.stderr)
+        return 2
+    print(f"checking resources of {argv[0]} ({len(res)} resources)")
+    ck = Checker(res)
+    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest):
+        try:
+            step(ck)
+        except (ReadError, struct.error, IndexError, UnicodeDecodeError) as e:
+            ck.failures.append(step.__name__)
+            print(f"FAIL  {step.__name__}: malformed resource data ({e})")
+    print(f"{ck.passed} passed, {len(ck.failures)} failed")
+    if ck.failures:
+        print("check_resources: resource mismatch: " + "; ".join(ck.failures), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, and nothing when all are present.
+# Safe to run on every test run: apt is only touched when something is missing.
+set -euo pipefail
+
+packages=(
+  # host build, unit tests, sanitizers and fuzzing
+  cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
+  # Windows cross build
+  g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils
+  # running Windows programs headless (wine-run.sh)
+  wine wine64 xvfb x11-utils xauth fonts-noto-cjk util-linux passwd
+  # driving and looking at windows
+  imagemagick xdotool
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [[ $status == installed ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+sudo=()
+if ((EUID != 0)); then
+  if command -v sudo >/dev/null; then
+    sudo=(sudo -n)
+  else
+    echo "install-deps: missing ${missing[*]}; run as root or install sudo" >&2
+    exit 1
+  fi
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+  -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"

@@ -1,0 +1,19 @@
+// The work behind the main dialog's OK button.
+#pragma once
+
+#include "engine/selection.h"
+#include "engine/settings_engine.h"
+
+// What ends the dialog with IDOK.
+class DialogCloser {
+public:
+    virtual void CloseWithOk() = 0;
+
+protected:
+    ~DialogCloser() = default;
+};
+
+// Applies the selection, asks whether to restart now, restarts on Yes, and closes the dialog
+// after either answer. A file error of the layout-file step escapes as CFileException before
+// the question is asked, leaving the dialog open.
+void RunOkFlow(const SettingsEngine& engine, const Selection& selection, DialogCloser& closer);

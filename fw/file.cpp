@@ -129,6 +129,20 @@ void CFile::Close() {
     }
 }
 
+namespace {
+
+// Both Win32 records that describe a file carry these fields under the same names.
+template <typename FileInformation>
+void FillStatus(const FileInformation& info, CFileStatus& status) {
+    status.m_ctime = SecondsFromFileTime(info.ftCreationTime);
+    status.m_atime = SecondsFromFileTime(info.ftLastAccessTime);
+    status.m_mtime = SecondsFromFileTime(info.ftLastWriteTime);
+    status.m_size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    status.m_attribute = static_cast<BYTE>(info.dwFileAttributes & 0xFFu);
+}
+
+} // namespace
+
 BOOL CFile::GetStatus(CFileStatus& status) const {
     status = CFileStatus{};
     status.m_szFullName = m_strFileName;
@@ -136,11 +150,7 @@ BOOL CFile::GetStatus(CFileStatus& status) const {
     if (!IsOpen() || !GetFileInformationByHandle(m_hFile, &info)) {
         return FALSE;
     }
-    status.m_ctime = SecondsFromFileTime(info.ftCreationTime);
-    status.m_atime = SecondsFromFileTime(info.ftLastAccessTime);
-    status.m_mtime = SecondsFromFileTime(info.ftLastWriteTime);
-    status.m_size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    status.m_attribute = static_cast<BYTE>(info.dwFileAttributes & 0xFFu);
+    FillStatus(info, status);
     return TRUE;
 }
 
@@ -151,11 +161,7 @@ BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status) {
         return FALSE;
     }
     status.m_szFullName = fileName;
-    status.m_ctime = SecondsFromFileTime(data.ftCreationTime);
-    status.m_atime = SecondsFromFileTime(data.ftLastAccessTime);
-    status.m_mtime = SecondsFromFileTime(data.ftLastWriteTime);
-    status.m_size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    status.m_attribute = static_cast<BYTE>(data.dwFileAttributes & 0xFFu);
+    FillStatus(data, status);
     return TRUE;
 }
 

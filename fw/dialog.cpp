@@ -34,6 +34,15 @@ BOOL CDialog::OnInitDialog() {
     return TRUE;
 }
 
+void CDialog::FocusFirstTabStop() {
+    // Through the dialog manager, so that a push button receiving the focus also becomes the
+    // default button and the Enter key presses it; a plain SetFocus leaves that to chance.
+    const HWND first = GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
+    if (first != nullptr) {
+        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    }
+}
+
 void CDialog::OnOK() {
     EndDialog(IDOK);
 }
@@ -56,12 +65,16 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         dialog->m_hWnd = hwnd;
         AfxSetMessageBoxOwner(hwnd);
+        BOOL wantsDefaultFocus = TRUE;
         try {
-            return dialog->OnInitDialog();
+            wantsDefaultFocus = dialog->OnInitDialog();
         } catch (const CFileException& error) {
             error.ReportError();
-            return TRUE;
         }
+        if (wantsDefaultFocus) {
+            dialog->FocusFirstTabStop();
+        }
+        return FALSE; // the focus has been set here
     }
     // Messages that arrive before WM_INITDIALOG find no object yet.
     auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));

@@ -13,7 +13,7 @@ public:
     void EndDialog(int nResult);
 
 protected:
-    // Called once the controls exist; TRUE lets the dialog manager set the focus.
+    // Called once the controls exist; TRUE lets the framework put the focus on the first tab stop.
     virtual BOOL OnInitDialog();
     virtual void OnOK();     // ends with IDOK
     virtual void OnCancel(); // ends with IDCANCEL; also the close box and the Escape key
@@ -23,6 +23,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    void FocusFirstTabStop();
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT m_nIDTemplate;

@@ -1,0 +1,405 @@
+#include "app_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace e2e {
+
+namespace {
+
+constexpr UINT kSendTimeoutMs = 10000;
+constexpr DWORD kPollMs = 20;
+
+std::wstring WindowText(HWND hwnd) {
+    const int length = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(copied, 0)));
+    return text;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    return name;
+}
+
+bool IsDialogWindow(HWND hwnd) {
+    return ClassOf(hwnd) == L"#32770";
+}
+
+// Polls `done` until it holds or `ms` have passed.
+template <typename Done> bool PollUntil(DWORD ms, Done done) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+}
+
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> data; // 0x00RRGGBB, top-down
+};
+
+// What is on the screen inside `rect` (screen coordinates).
+Pixels CaptureScreen(const RECT& rect) {
+    Pixels pixels;
+    pixels.width = rect.right - rect.left;
+    pixels.height = rect.bottom - rect.top;
+    if (pixels.width <= 0 || pixels.height <= 0) {
+        return pixels;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = pixels.width;
+    info.bmiHeader.biHeight = -pixels.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, pixels.width, pixels.height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    const DWORD* source = static_cast<const DWORD*>(bits);
+    pixels.data.assign(source, source + static_cast<size_t>(pixels.width) * pixels.height);
+    for (DWORD& pixel : pixels.data) {
+        pixel &= 0x00FFFFFFu;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// `icon` drawn at the given size on a plain `background`, as a static control draws it.
+Pixels DrawIconOn(HICON icon, int width, int height, DWORD background) {
+    Pixels pixels;
+    pixels.width = width;
+    pixels.height = height;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    DWORD* target = static_cast<DWORD*>(bits);
+    std::fill(target, target + static_cast<size_t>(width) * height, background);
+    DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    pixels.data.assign(target, target + static_cast<size_t>(width) * height);
+    for (DWORD& pixel : pixels.data) {
+        pixel &= 0x00FFFFFFu;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+int ChannelDistance(DWORD a, DWORD b) {
+    int worst = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int ca = static_cast<int>((a >> shift) & 0xFF);
+        const int cb = static_cast<int>((b >> shift) & 0xFF);
+        worst = std::max(worst, ca > cb ? ca - cb : cb - ca);
+    }
+    return worst;
+}
+
+size_t DifferingPixels(const Pixels& a, const Pixels& b) {
+    size_t count = 0;
+    for (size_t i = 0; i < a.data.size() && i < b.data.size(); ++i) {
+        if (ChannelDistance(a.data[i], b.data[i]) > 8) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Names the standard icon a message box shows, by comparing the screen with each candidate
+// drawn here: a foreign process's icon handle cannot be inspected directly.
+std::wstring IdentifyIcon(HWND iconControl) {
+    if (iconControl == nullptr || !IsWindowVisible(iconControl)) {
+        return L"none";
+    }
+    RECT rect{};
+    GetWindowRect(iconControl, &rect);
+    // The box paints once its thread is idle: wait for a picture that is not blank and stable.
+    Pixels shown;
+    const auto blank = [](const Pixels& p) {
+        return std::all_of(p.data.begin(), p.data.end(),
+                           [&](DWORD pixel) { return pixel == p.data.front(); });
+    };
+    PollUntil(3000, [&] {
+        Pixels next = CaptureScreen(rect);
+        const bool settled = !blank(next) && next.data == shown.data;
+        shown = std::move(next);
+        return settled;
+    });
+    if (shown.data.empty()) {
+        return L"none";
+    }
+    if (blank(shown)) {
+        return L"blank";
+    }
+    const DWORD background = shown.data.front();
+    struct Candidate {
+        const wchar_t* name;
+        LPCWSTR id;
+    };
+    const Candidate candidates[] = {{L"information", IDI_INFORMATION},
+                                    {L"question", IDI_QUESTION},
+                                    {L"exclamation", IDI_EXCLAMATION},
+                                    {L"error", IDI_ERROR}};
+    std::wstring best = L"unknown";
+    size_t bestCount = std::numeric_limits<size_t>::max();
+    for (const Candidate& candidate : candidates) {
+        const Pixels drawn =
+            DrawIconOn(LoadIconW(nullptr, candidate.id), shown.width, shown.height, background);
+        const size_t count = DifferingPixels(shown, drawn);
+        if (count < bestCount) {
+            bestCount = count;
+            best = candidate.name;
+        }
+    }
+    // A close match only: anything else is not one of the standard icons.
+    return bestCount * 20 <= shown.data.size() ? best : L"unknown";
+}
+
+} // namespace
+
+AppDriver::~AppDriver() {
+    if (m_process.hProcess != nullptr) {
+        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(m_process.hProcess, 1);
+            WaitForSingleObject(m_process.hProcess, 5000);
+        }
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+    }
+}
+
+bool AppDriver::Start(const std::wstring& exe, const std::wstring& folder, std::string& error) {
+    std::wstring command = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &m_process)) {
+        error = "CreateProcessW failed with error " + std::to_string(GetLastError());
+        return false;
+    }
+    const DWORD pid = m_process.dwProcessId;
+    // The main dialog: visible, captioned Quillmarsh, of our process, with the Restore button.
+    const bool found = PollUntil(20000, [&] {
+        HWND candidate = nullptr;
+        while ((candidate = FindWindowExW(nullptr, candidate, L"#32770", L"Quillmarsh")) !=
+               nullptr) {
+            DWORD owner = 0;
+            const DWORD thread = GetWindowThreadProcessId(candidate, &owner);
+            if (owner == pid && IsWindowVisible(candidate) &&
+                GetDlgItem(candidate, 1008) != nullptr) {
+                m_dialog = candidate;
+                m_thread = thread;
+                return true;
+            }
+        }
+        return WaitForSingleObject(m_process.hProcess, 0) != WAIT_TIMEOUT;
+    });
+    if (!found || m_dialog == nullptr) {
+        error = found ? "the program ended without showing its dialog"
+                      : "the dialog did not appear within 20 s";
+        return false;
+    }
+    return true;
+}
+
+bool AppDriver::IsChecked(int id) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Item(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
+    return result == BST_CHECKED;
+}
+
+HWND AppDriver::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(m_thread, &info)) {
+        return nullptr;
+    }
+    return info.hwndFocus;
+}
+
+bool AppDriver::WaitForFocus(HWND hwnd, DWORD ms) const {
+    return PollUntil(ms, [&] { return Focus() == hwnd; });
+}
+
+void AppDriver::Click(int id) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+void AppDriver::PostClick(int id) const {
+    PostClick(Item(id));
+}
+
+void AppDriver::PostClick(HWND button) const {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+void AppDriver::PressKey(UINT vk) const {
+    HWND target = Focus();
+    if (target == nullptr) {
+        target = m_dialog;
+    }
+    const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, vk, 1 | (static_cast<LPARAM>(scan) << 16));
+    PostMessageW(target, WM_KEYUP, vk,
+                 1 | (static_cast<LPARAM>(scan) << 16) | (1LL << 30) | (1LL << 31));
+}
+
+void AppDriver::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam) const {
+    PostMessageW(m_dialog, message, wParam, lParam);
+}
+
+HWND AppDriver::CurrentPopup(HWND except) const {
+    struct Search {
+        HWND dialog;
+        HWND except;
+        HWND found;
+    } search{m_dialog, except, nullptr};
+    EnumThreadWindows(
+        m_thread,
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (hwnd != s->dialog && hwnd != s->except && IsDialogWindow(hwnd) &&
+                IsWindowVisible(hwnd)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND AppDriver::WaitForPopup(DWORD ms, HWND except) const {
+    HWND popup = nullptr;
+    PollUntil(ms, [&] {
+        popup = CurrentPopup(except);
+        return popup != nullptr || !Running();
+    });
+    return popup;
+}
+
+Popup AppDriver::ReadPopup(HWND popup) const {
+    Popup view;
+    view.hwnd = popup;
+    view.caption = WindowText(popup);
+    for (const ChildControl& child : ChildControls(popup)) {
+        const HWND hwnd = GetDlgItem(popup, child.id);
+        const LONG kind = child.style & 0x0F;
+        if (child.className == L"Button" && (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON) &&
+            hwnd != nullptr && IsWindowVisible(hwnd)) {
+            view.buttons.push_back(child.id);
+        }
+        if (child.className == L"Static") {
+            view.statics.push_back(child.text);
+        }
+    }
+    const HWND text = GetDlgItem(popup, 0xFFFF);
+    if (text != nullptr) {
+        view.text = WindowText(text);
+    }
+    // The message box's icon control (id 0x440 in the system's message box template).
+    view.icon = IdentifyIcon(GetDlgItem(popup, 0x440));
+    return view;
+}
+
+void AppDriver::Answer(HWND popup, int id) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(GetDlgItem(popup, id), BM_CLICK, 0, 0, SMTO_NORMAL, kSendTimeoutMs,
+                        &result);
+}
+
+bool AppDriver::WaitUntilGone(HWND hwnd, DWORD ms) const {
+    return PollUntil(ms, [&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); });
+}
+
+bool AppDriver::Running() const {
+    return m_process.hProcess != nullptr &&
+           WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool AppDriver::WaitForExit(DWORD ms) const {
+    return m_process.hProcess != nullptr &&
+           WaitForSingleObject(m_process.hProcess, ms) == WAIT_OBJECT_0;
+}
+
+bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path) const {
+    RECT rect{};
+    if (!GetWindowRect(hwnd, &rect)) {
+        return false;
+    }
+    // Painting happens when the program's queue is idle: take pictures until two agree.
+    Pixels pixels;
+    PollUntil(5000, [&] {
+        Pixels next = CaptureScreen(rect);
+        const bool settled = !next.data.empty() && next.data == pixels.data;
+        pixels = std::move(next);
+        return settled;
+    });
+    if (pixels.data.empty()) {
+        return false;
+    }
+    std::string bytes =
+        "P6\n" + std::to_string(pixels.width) + " " + std::to_string(pixels.height) + "\n255\n";
+    for (const DWORD pixel : pixels.data) {
+        bytes += static_cast<char>((pixel >> 16) & 0xFF);
+        bytes += static_cast<char>((pixel >> 8) & 0xFF);
+        bytes += static_cast<char>(pixel & 0xFF);
+    }
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+std::vector<ChildControl> ChildControls(HWND parent) {
+    std::vector<ChildControl> controls;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        ChildControl control;
+        control.id = GetDlgCtrlID(child);
+        control.className = ClassOf(child);
+        control.style = static_cast<LONG>(GetWindowLongPtrW(child, GWL_STYLE));
+        control.text = WindowText(child);
+        controls.push_back(control);
+    }
+    return controls;
+}
+
+} // namespace e2e

@@ -1,0 +1,751 @@
+// The real Quillmarsh.exe under Wine, driven from outside like a person would: each scenario
+// prepares the registry, the Windows generation and the files, works the dialog, and checks what
+// the program showed, wrote to the registry and did to the files and tools.
+#include "app_driver.h"
+#include "prefix_setup.h"
+
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace e2e {
+namespace {
+
+const std::wstring kProduct = FromUnixPath(QM_E2E_PRODUCT);
+const std::wstring kRecorder = FromUnixPath(QM_E2E_RECORDER);
+
+const wchar_t* const kRestartPrompt = L"設定を反映するためには、コンピュータの再起動が必要です。\n"
+                                      L"今すぐコンピュータを再起動しますか？";
+
+// A layout file of several copy chunks, with every byte value, so that a lost or reordered
+// chunk shows.
+std::string LayoutContent() {
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i) {
+        bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    }
+    return bytes;
+}
+
+// Values stored in HKLM before a start, in this order; -1 leaves a value absent.
+struct Stored {
+    int autoLayout = -1, searchStart = -1, superfetch = -1, sysMainStart = -1, prefetcher = -1,
+        deleteNotification = -1, cisvcStart = -1;
+};
+
+void Store(const Stored& s) {
+    const auto put = [](const wchar_t* key, const wchar_t* name, int value) {
+        if (value >= 0) {
+            PutDword(key, name, static_cast<DWORD>(value));
+        }
+    };
+    put(kOptimalLayout, L"EnableAutoLayout", s.autoLayout);
+    put(kWSearch, L"Start", s.searchStart);
+    put(kCisvc, L"Start", s.cisvcStart);
+    put(kPrefetchParameters, L"EnableSuperfetch", s.superfetch);
+    put(kSysMain, L"Start", s.sysMainStart);
+    put(kPrefetchParameters, L"EnablePrefetcher", s.prefetcher);
+    put(kFileSystem, L"DisableDeleteNotification", s.deleteNotification);
+}
+
+// The profile file exactly as a first run leaves it, values in the file's section order.
+std::string ProfileBytes(int autoDefrag, int index, int superFetch, int sysMain, int preFetch,
+                         int trim) {
+    const auto section = [](const char* name, int value) {
+        return std::string("[") + name + "]\r\nDefValue=" + std::to_string(value) + "\r\n";
+    };
+    return section("AutoDefrag", autoDefrag) + section("Index", index) +
+           section("SuperFetch", superFetch) + section("SysMain", sysMain) +
+           section("PreFetch", preFetch) + section("Trim", trim);
+}
+
+std::string DwordText(const wchar_t* key, const wchar_t* name) {
+    const auto value = ReadDword(key, name);
+    if (value) {
+        return std::to_string(*value);
+    }
+    return ValueExists(key, name) ? "not a DWORD" : "absent";
+}
+
+class E2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProgramValues();
+        ClearToolRuns();
+        name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = std::wstring(kRoot) + L"\\" + std::wstring(name_.begin(), name_.end());
+        ResetFolder(folder_);
+    }
+    void TearDown() override {
+        app_.reset();
+        ClearProgramValues();
+        ClearWindowsVersion();
+    }
+
+    // A folder of its own for one start of the program, with its copy of the program.
+    std::wstring Install(const std::wstring& sub) {
+        const std::wstring folder = folder_ + L"\\" + sub;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileW(kProduct.c_str(), (folder + L"\\Quillmarsh.exe").c_str(), FALSE))
+            << "cannot copy " << Narrow(kProduct);
+        return folder;
+    }
+
+    // The prefetch layout file, named by LayoutFilePath.
+    std::wstring MakeLayoutFile() {
+        const std::wstring path = folder_ + L"\\Layout.ini";
+        EXPECT_TRUE(WriteBytes(path, LayoutContent()));
+        PutString(kOptimalLayout, L"LayoutFilePath", path);
+        return path;
+    }
+
+    // Starts the program installed in `folder`; the current directory is `cwd` or the folder.
+    AppDriver& Launch(const std::wstring& folder, const std::wstring& cwd = L"") {
+        app_ = std::make_unique<AppDriver>();
+        std::string error;
+        const bool started =
+            app_->Start(folder + L"\\Quillmarsh.exe", cwd.empty() ? folder : cwd, error);
+        EXPECT_TRUE(started) << error;
+        return *app_;
+    }
+
+    // The five pairs, e.g. "ON OFF [OFF] [ON] ON": brackets mark a disabled pair; a pair whose
+    // radios disagree shows as BOTH or NONE.
+    std::string Pairs() const {
+        static const int kPairs[5][2] = {{IDC_AUTODEFRAG_ON, IDC_AUTODEFRAG_OFF},
+                                         {IDC_INDEX_ON, IDC_INDEX_OFF},
+                                         {IDC_SUPERFETCH_ON, IDC_SUPERFETCH_OFF},
+                                         {IDC_PREFETCH_ON, IDC_PREFETCH_OFF},
+                                         {IDC_TRIM_ON, IDC_TRIM_OFF}};
+        std::string shown;
+        for (const auto& pair : kPairs) {
+            const bool on = app_->IsChecked(pair[0]);
+            const bool off = app_->IsChecked(pair[1]);
+            std::string state = on && !off ? "ON" : !on && off ? "OFF" : on ? "BOTH" : "NONE";
+            const bool enabled = app_->IsEnabled(pair[0]);
+            if (enabled != app_->IsEnabled(pair[1])) {
+                state += "(partly enabled)";
+            } else if (!enabled) {
+                state = "[" + state + "]";
+            }
+            shown += (shown.empty() ? "" : " ") + state;
+        }
+        return shown;
+    }
+
+    // Presses OK and returns the restart question (or whatever box came instead).
+    Popup PressOk() {
+        app_->PostClick(IDOK);
+        const HWND box = app_->WaitForPopup();
+        EXPECT_NE(box, nullptr) << "no message box after OK";
+        return box != nullptr ? app_->ReadPopup(box) : Popup{};
+    }
+
+    // Checks that `box` is the restart question, answers it and waits for the program to end
+    // without showing anything else.
+    void AnswerRestartQuestion(const Popup& box, int answer) {
+        ExpectRestartQuestion(box);
+        if (box.hwnd == nullptr) {
+            return;
+        }
+        app_->Answer(box.hwnd, answer);
+        ExpectEndsWithoutMessage();
+    }
+
+    static void ExpectRestartQuestion(const Popup& box) {
+        EXPECT_EQ(Narrow(box.caption), "Quillmarsh");
+        EXPECT_EQ(Narrow(box.text), Narrow(kRestartPrompt));
+        EXPECT_EQ(box.buttons, (std::vector<int>{IDYES, IDNO}));
+        EXPECT_EQ(Narrow(box.icon), "information");
+    }
+
+    // The program must close by itself; any box it shows on the way is a failure.
+    void ExpectEndsWithoutMessage() {
+        HWND box = nullptr;
+        const ULONGLONG deadline = GetTickCount64() + 20000;
+        while (!app_->WaitForExit(20) && GetTickCount64() < deadline) {
+            box = app_->CurrentPopup();
+            if (box != nullptr) {
+                const Popup shown = app_->ReadPopup(box);
+                ADD_FAILURE() << "unexpected box \"" << Narrow(shown.caption)
+                              << "\": " << Narrow(shown.text);
+                app_->Answer(box, shown.buttons.empty() ? IDOK : shown.buttons.front());
+            }
+        }
+        EXPECT_FALSE(app_->Running()) << "the dialog did not close";
+    }
+
+    void Screenshot(const wchar_t* name) {
+        const std::wstring folder = EnvPath("QM_E2E_SHOT_DIR");
+        if (folder.empty()) {
+            return;
+        }
+        EXPECT_TRUE(app_->SaveScreenshot(app_->Dialog(), folder + L"\\" + name + L".ppm"));
+    }
+
+    std::string name_;
+    std::wstring folder_;
+    std::unique_ptr<AppDriver> app_;
+};
+
+// --- 1. The dialog as it opens, the About box and Cancel.
+
+struct ExpectedControl {
+    int id;
+    const wchar_t* className;
+    LONG kind; // low style bits: button kind; SS_SUNKEN for the descriptions
+    const wchar_t* text;
+};
+
+const wchar_t* const kPrefetchText =
+    L"頻繁に使用するファイルやアプリケーションを解析し、\nあらかじめメモリにロードしておく機能";
+
+const ExpectedControl kControls[24] = {
+    {-1, L"Button", BS_GROUPBOX, L"自動デフラグ"},
+    {-1, L"Static", SS_SUNKEN, L"OSがアイドル状態のときに、\n自動的に実行されるデフラグ"},
+    {1000, L"Button", BS_AUTORADIOBUTTON, L"ON"},
+    {1001, L"Button", BS_AUTORADIOBUTTON, L"OFF"},
+    {-1, L"Button", BS_GROUPBOX, L"インデックスサービス（インデックスファイルの作成）"},
+    {-1, L"Static", SS_SUNKEN, L"ファイルやフォルダーのインデックスを作成し、\n検索を速くする機能"},
+    {1002, L"Button", BS_AUTORADIOBUTTON, L"ON"},
+    {1003, L"Button", BS_AUTORADIOBUTTON, L"OFF"},
+    {-1, L"Button", BS_GROUPBOX, L"スーパーフェッチ（Windows 7/Vista）"},
+    {-1, L"Static", SS_SUNKEN, kPrefetchText},
+    {1004, L"Button", BS_AUTORADIOBUTTON, L"ON"},
+    {1005, L"Button", BS_AUTORADIOBUTTON, L"OFF"},
+    {-1, L"Button", BS_GROUPBOX, L"プリフェッチ（Windows XP）"},
+    {-1, L"Static", SS_SUNKEN, kPrefetchText},
+    {1006, L"Button", BS_AUTORADIOBUTTON, L"ON"},
+    {1007, L"Button", BS_AUTORADIOBUTTON, L"OFF"},
+    {1008, L"Button", BS_PUSHBUTTON, L"最初の設定に戻す(&D)"},
+    {1009, L"Button", BS_PUSHBUTTON, L"全てOFF(&F)"},
+    {1, L"Button", BS_PUSHBUTTON, L"OK"},
+    {2, L"Button", BS_PUSHBUTTON, L"キャンセル"},
+    {-1, L"Button", BS_GROUPBOX, L"Trim機能（Windows 7）"},
+    {-1, L"Static", SS_SUNKEN, L"OSからSSDに対してTrimコマンドを送信する機能"},
+    {1010, L"Button", BS_AUTORADIOBUTTON, L"ON"},
+    {1011, L"Button", BS_AUTORADIOBUTTON, L"OFF"},
+};
+
+TEST_F(E2e, DialogOpensWithItsControlsFocusAndAboutBox) {
+    SetWindowsVersion(L"win7");
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+
+    const std::vector<ChildControl> controls = ChildControls(app.Dialog());
+    ASSERT_EQ(controls.size(), 24u);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const ExpectedControl& want = kControls[i];
+        const ChildControl& got = controls[i];
+        SCOPED_TRACE("control #" + std::to_string(i + 1));
+        EXPECT_EQ(static_cast<WORD>(got.id), static_cast<WORD>(want.id));
+        EXPECT_EQ(Narrow(got.className), Narrow(want.className));
+        EXPECT_EQ(Narrow(got.text), Narrow(want.text));
+        if (want.kind == SS_SUNKEN) {
+            EXPECT_NE(got.style & SS_SUNKEN, 0);
+            EXPECT_NE(got.style & WS_GROUP, 0);
+        } else if (want.kind == BS_PUSHBUTTON) {
+            // The dialog manager moves BS_DEFPUSHBUTTON to the focused push button.
+            EXPECT_TRUE((got.style & 0x0F) == BS_PUSHBUTTON ||
+                        (got.style & 0x0F) == BS_DEFPUSHBUTTON);
+            EXPECT_NE(got.style & WS_TABSTOP, 0);
+        } else {
+            EXPECT_EQ(got.style & 0x0F, want.kind);
+        }
+        if (want.kind == BS_GROUPBOX) {
+            EXPECT_NE(got.style & WS_GROUP, 0);
+        }
+        if (want.kind == BS_AUTORADIOBUTTON) {
+            EXPECT_EQ(got.style & WS_TABSTOP, 0) << "radios stay out of the tab order";
+        }
+    }
+    wchar_t caption[64] = {};
+    GetWindowTextW(app.Dialog(), caption, 64);
+    EXPECT_EQ(Narrow(caption), "Quillmarsh");
+    DWORD_PTR defId = 0;
+    SendMessageTimeoutW(app.Dialog(), DM_GETDEFID, 0, 0, SMTO_NORMAL, 5000, &defId);
+    EXPECT_EQ(defId, static_cast<DWORD_PTR>(MAKELONG(IDOK, DC_HASDEFID)));
+
+    // Empty registry on 7: the fallbacks.
+    EXPECT_EQ(Pairs(), "OFF ON ON [ON] OFF");
+
+    // Focus on Restore at open; Tab walks the four push buttons only.
+    EXPECT_TRUE(app.WaitForFocus(app.Item(IDC_RESTORE_INITIAL)))
+        << "focus is on control " << GetDlgCtrlID(app.Focus());
+    for (const int next : {IDC_ALL_OFF, IDOK, IDCANCEL, IDC_RESTORE_INITIAL}) {
+        app.PressKey(VK_TAB);
+        EXPECT_TRUE(app.WaitForFocus(app.Item(next)))
+            << "after Tab expected " << next << ", focus is on " << GetDlgCtrlID(app.Focus());
+    }
+    Screenshot(L"dialog-win7");
+
+    // The About box, from the system menu command and from one with low bits set.
+    for (const WPARAM command : {WPARAM{IDM_ABOUTBOX}, WPARAM{IDM_ABOUTBOX | 0x3}}) {
+        SCOPED_TRACE("system command " + std::to_string(command));
+        app.PostToDialog(WM_SYSCOMMAND, command, 0);
+        const HWND about = app.WaitForPopup(10000);
+        ASSERT_NE(about, nullptr) << "no About box";
+        const Popup shown = app.ReadPopup(about);
+        EXPECT_EQ(Narrow(shown.caption), "Quillmarsh");
+        EXPECT_NE(
+            std::find(shown.statics.begin(), shown.statics.end(), L"Quillmarsh Version 1.0.3"),
+            shown.statics.end());
+        EXPECT_EQ(shown.buttons, std::vector<int>{IDOK});
+        app.Answer(about, IDOK);
+        EXPECT_TRUE(app.WaitUntilGone(about));
+        EXPECT_TRUE(app.Running());
+        EXPECT_TRUE(IsWindowVisible(app.Dialog()));
+    }
+
+    // Cancel ends the program and writes nothing.
+    app.Click(IDCANCEL);
+    EXPECT_TRUE(app.WaitForExit());
+    EXPECT_EQ(Describe(SnapshotProgramValues()), "");
+    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+}
+
+// --- 2. First run on 7: the profile file, and Cancel.
+
+TEST_F(E2e, FirstRunWritesTheProfileAndCancelWritesNothing) {
+    SetWindowsVersion(L"win7");
+    Store({1, 3, 0, 4, 2, 0});
+    const RegSnapshot before = SnapshotProgramValues();
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "ON ON OFF [ON] ON");
+    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(1, 3, 0, 4, 2, 0));
+
+    app.Click(IDCANCEL);
+    EXPECT_TRUE(app.WaitForExit());
+    EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
+    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    EXPECT_TRUE(ToolRuns(Tool::Wineboot).empty());
+}
+
+// --- 3. Everything OFF on 7, OK, No.
+
+TEST_F(E2e, AllOffOnWindows7WritesEverythingAndRunsTheTool) {
+    SetWindowsVersion(L"win7");
+    Store({1, 2, 3, 2, 3, 0});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "ON ON ON [ON] ON");
+    app.Click(IDC_ALL_OFF);
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] OFF");
+
+    AnswerRestartQuestion(PressOk(), IDNO);
+
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "0");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+    EXPECT_EQ(DwordText(kCisvc, L"Start"), "absent");
+    // The program leaves this value to the tool.
+    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "0");
+    EXPECT_EQ(ToolRuns(Tool::Fsutil),
+              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_TRUE(IsReadOnly(layout));
+    EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
+    EXPECT_TRUE(ToolRuns(Tool::Wineboot).empty()) << "a restart was requested";
+}
+
+// --- 4. The same on the XP generation: only its three values, no tool.
+
+TEST_F(E2e, AllOffOnXpWritesOnlyItsValues) {
+    SetWindowsVersion(L"winxp64");
+    // NT 6 values that XP must neither show nor touch.
+    Store({-1, 2, 3, 2, 3, 0, 3});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "ON ON [OFF] ON [OFF]");
+    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(1, 3, 0, -1, 3, 1));
+    Screenshot(L"dialog-winxp64");
+    app.Click(IDC_ALL_OFF);
+    EXPECT_EQ(Pairs(), "OFF OFF [OFF] OFF [OFF]");
+
+    AnswerRestartQuestion(PressOk(), IDNO);
+
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
+    EXPECT_EQ(DwordText(kCisvc, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "2");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "2");
+    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "0");
+    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_TRUE(IsReadOnly(layout));
+    EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
+}
+
+// --- 5. Vista: the disabled Prefetch pair follows the last SuperFetch click; no tool.
+
+TEST_F(E2e, VistaPrefetchFollowsSuperFetchAndNoToolRuns) {
+    SetWindowsVersion(L"vista");
+    Store({-1, -1, -1, 3});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "OFF ON ON [ON] [OFF]");
+    app.Click(IDC_ALL_OFF);
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] [OFF]");
+    app.Click(IDC_SUPERFETCH_ON);
+    EXPECT_EQ(Pairs(), "OFF OFF ON [ON] [OFF]");
+    app.Click(IDC_SUPERFETCH_OFF);
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] [OFF]");
+    app.Click(IDC_SUPERFETCH_ON);
+    EXPECT_EQ(Pairs(), "OFF OFF ON [ON] [OFF]");
+
+    AnswerRestartQuestion(PressOk(), IDNO);
+
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "3") << "the first run's start type comes back";
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3");
+    EXPECT_EQ(DwordText(kCisvc, L"Start"), "absent");
+    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "absent");
+    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    // Prefetch ON and a writable file: left as it is.
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_FALSE(IsReadOnly(layout));
+}
+
+// --- 6. Restore brings back the first run's states, also in a later run.
+
+TEST_F(E2e, RestoreShowsTheFirstRunInThisAndLaterRuns) {
+    SetWindowsVersion(L"win7");
+    Store({1, 3, 3, 3, 0, 0});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    const std::string firstRun = ProfileBytes(1, 3, 3, 3, 0, 0);
+    {
+        AppDriver& app = Launch(folder);
+        ASSERT_NE(app.Dialog(), nullptr);
+        EXPECT_EQ(Pairs(), "ON ON ON [OFF] ON");
+        app.Click(IDC_ALL_OFF);
+        app.Click(IDC_RESTORE_INITIAL);
+        EXPECT_EQ(Pairs(), "ON ON ON [OFF] ON");
+        app.Click(IDC_ALL_OFF);
+        AnswerRestartQuestion(PressOk(), IDNO);
+    }
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
+    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), firstRun);
+
+    // Second run: the registry says OFF, the profile still holds the first run.
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    // TRIM shows the registry, which only the real tool would have changed.
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] ON");
+    app.Click(IDC_ALL_OFF);
+    app.Click(IDC_RESTORE_INITIAL);
+    EXPECT_EQ(Pairs(), "ON ON ON [OFF] ON");
+    AnswerRestartQuestion(PressOk(), IDNO);
+
+    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), firstRun);
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "1");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "3") << "the first run's start type comes back";
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "3");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+    EXPECT_EQ(ToolRuns(Tool::Fsutil),
+              (std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1",
+                                        "show=0 behavior set DisableDeleteNotify 0"}));
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_TRUE(IsReadOnly(layout));
+}
+
+// --- 7. Absent and odd values take the fallbacks of the generation.
+
+TEST_F(E2e, AbsentValuesTakeTheFallbacksOfTheGeneration) {
+    struct Case {
+        const wchar_t* version;
+        std::string pairs;
+        std::string profile;
+    };
+    const Case cases[] = {
+        {L"win7", "OFF ON ON [ON] OFF", ProfileBytes(0, 2, 3, 2, 3, 1)},
+        {L"winxp64", "ON ON [OFF] ON [OFF]", ProfileBytes(1, 2, 0, -1, 3, 1)},
+        {L"vista", "OFF ON ON [ON] [OFF]", ProfileBytes(0, 2, 3, 2, 3, 1)},
+        // 6.2 counts as 7, TRIM included.
+        {L"win10", "OFF ON ON [ON] OFF", ProfileBytes(0, 2, 3, 2, 3, 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.version));
+        SetWindowsVersion(c.version);
+        const std::wstring folder = Install(c.version);
+        AppDriver& app = Launch(folder);
+        ASSERT_NE(app.Dialog(), nullptr);
+        EXPECT_EQ(Pairs(), c.pairs);
+        EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), c.profile);
+        if (std::wstring(c.version) == L"win10") {
+            EXPECT_TRUE(app.IsEnabled(IDC_TRIM_ON));
+        }
+        app.Click(IDCANCEL);
+        EXPECT_TRUE(app.WaitForExit());
+    }
+    EXPECT_EQ(Describe(SnapshotProgramValues()), "");
+
+    // Values of another type, and a DWORD of -1, count as absent.
+    SetWindowsVersion(L"win7");
+    PutString(kWSearch, L"Start", L"4");
+    PutString(kSysMain, L"Start", L"4");
+    PutDword(kOptimalLayout, L"EnableAutoLayout", 0xFFFFFFFFu);
+    PutString(kPrefetchParameters, L"EnableSuperfetch", L"0");
+    PutDword(kFileSystem, L"DisableDeleteNotification", 0xFFFFFFFFu);
+    const std::wstring folder = Install(L"odd");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "OFF ON ON [ON] OFF");
+    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(0, 2, 3, 2, 3, 1));
+    app.Click(IDCANCEL);
+    EXPECT_TRUE(app.WaitForExit());
+}
+
+// --- 8. Keys and the close box.
+
+TEST_F(E2e, EscapeAndTheCloseBoxApplyNothing) {
+    SetWindowsVersion(L"win7");
+    const struct {
+        const char* how;
+        UINT message;
+        WPARAM wParam;
+    } ways[] = {{"Escape", 0, 0}, {"WM_CLOSE", WM_CLOSE, 0}, {"SC_CLOSE", WM_SYSCOMMAND, SC_CLOSE}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        const std::wstring folder = Install(std::wstring(way.how, way.how + strlen(way.how)));
+        AppDriver& app = Launch(folder);
+        ASSERT_NE(app.Dialog(), nullptr);
+        app.Click(IDC_ALL_OFF);
+        if (way.message == 0) {
+            app.PressKey(VK_ESCAPE);
+        } else {
+            app.PostToDialog(way.message, way.wParam, 0);
+        }
+        EXPECT_TRUE(app.WaitForExit(10000)) << "the dialog stayed open";
+        EXPECT_EQ(Describe(SnapshotProgramValues()), "");
+        EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    }
+}
+
+TEST_F(E2e, EnterRightAfterOpeningPressesRestoreAndAppliesNothing) {
+    SetWindowsVersion(L"win7");
+    Store({0, 4, 0, 4, 0, 1});
+    const RegSnapshot before = SnapshotProgramValues();
+    const std::wstring folder = Install(L"run");
+    // A profile from an earlier run with everything ON.
+    ASSERT_TRUE(WriteBytes(folder + L"\\Quillmarsh.ini", ProfileBytes(1, 2, 3, 2, 3, 0)));
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] OFF");
+    ASSERT_TRUE(app.WaitForFocus(app.Item(IDC_RESTORE_INITIAL)));
+    // Enter goes to the focused push button only when the dialog manager has made it the
+    // default one (BS_DEFPUSHBUTTON, DLGC_DEFPUSHBUTTON); otherwise it goes to OK.
+    EXPECT_EQ(GetWindowLongPtrW(app.Item(IDC_RESTORE_INITIAL), GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON)
+        << "the focused Restore button is not the default button";
+    EXPECT_EQ(GetWindowLongPtrW(app.Item(IDOK), GWL_STYLE) & 0x0F, BS_PUSHBUTTON);
+
+    app.PressKey(VK_RETURN);
+    std::string pairs;
+    for (int i = 0; i < 250 && (pairs = Pairs()) != "ON ON ON [ON] ON"; ++i) {
+        Sleep(20);
+    }
+    EXPECT_EQ(pairs, "ON ON ON [ON] ON") << "Enter did not press Restore";
+    if (const HWND wrong = app.CurrentPopup()) {
+        const Popup shown = app.ReadPopup(wrong);
+        ADD_FAILURE() << "Enter at open showed \"" << Narrow(shown.text) << "\"";
+        app.Answer(wrong, IDNO);
+        return;
+    }
+    EXPECT_TRUE(app.Running());
+    EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
+    app.Click(IDCANCEL);
+    EXPECT_TRUE(app.WaitForExit());
+}
+
+TEST_F(E2e, EnterAfterARadioClickApplies) {
+    SetWindowsVersion(L"win7");
+    Store({0, 4, 0, 4, 0, 1});
+    const std::wstring folder = Install(L"run");
+    ASSERT_TRUE(WriteBytes(folder + L"\\Quillmarsh.ini", ProfileBytes(1, 2, 3, 2, 3, 0)));
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    app.Click(IDC_RESTORE_INITIAL);
+    EXPECT_EQ(Pairs(), "ON ON ON [ON] ON");
+
+    // After a radio click the focus is on the radio, and Enter means OK.
+    app.Click(IDC_INDEX_OFF);
+    ASSERT_TRUE(app.WaitForFocus(app.Item(IDC_INDEX_OFF)));
+    app.PressKey(VK_RETURN);
+    const HWND box = app.WaitForPopup();
+    ASSERT_NE(box, nullptr) << "Enter did not apply";
+    AnswerRestartQuestion(app.ReadPopup(box), IDNO);
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "1");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "2");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3");
+    EXPECT_EQ(ToolRuns(Tool::Fsutil),
+              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 0"});
+}
+
+// --- 9. A layout file held open elsewhere is left alone.
+
+TEST_F(E2e, LockedLayoutFileIsLeftAloneAndTheRestApplies) {
+    SetWindowsVersion(L"win7");
+    const std::wstring layout = MakeLayoutFile();
+    const HANDLE held = CreateFileW(layout.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    app.Click(IDC_ALL_OFF);
+    AnswerRestartQuestion(PressOk(), IDNO);
+    CloseHandle(held);
+
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "0");
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+    EXPECT_EQ(ToolRuns(Tool::Fsutil),
+              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_FALSE(IsReadOnly(layout));
+    EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
+}
+
+// --- 10. A full disk while copying the layout file.
+
+TEST_F(E2e, FullDiskDuringTheLayoutCopyKeepsTheDialogOpen) {
+    const std::wstring full = EnvPath("QM_E2E_FULL_DIR");
+    if (full.empty()) {
+        GTEST_SKIP() << "needs the small file system that tests/e2e/run-e2e.sh mounts as root "
+                        "(QM_E2E_FULL_DIR)";
+    }
+    SetWindowsVersion(L"win7");
+    RemoveTree(full + L"\\qm");
+    ASSERT_TRUE(CreateDirectoryW((full + L"\\qm").c_str(), nullptr));
+    const std::wstring cwd = full + L"\\qm";
+    // Fill the file system to the last page.
+    const std::wstring filler = cwd + L"\\filler.bin";
+    {
+        const HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const std::string chunk(4096, 'x');
+        DWORD error = 0;
+        for (int i = 0; i < 1024 && error == 0; ++i) {
+            DWORD written = 0;
+            if (!WriteFile(file, chunk.data(), 4096, &written, nullptr)) {
+                error = GetLastError();
+            } else if (written < 4096) {
+                error = ERROR_DISK_FULL;
+            }
+        }
+        CloseHandle(file);
+        ASSERT_EQ(error, static_cast<DWORD>(ERROR_DISK_FULL)) << "the file system did not fill";
+    }
+    Store({-1, -1, -1, -1, 3});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder, cwd);
+    ASSERT_NE(app.Dialog(), nullptr);
+    app.Click(IDC_ALL_OFF);
+
+    const Popup error = PressOk();
+    EXPECT_EQ(Narrow(error.caption), "Quillmarsh");
+    EXPECT_FALSE(error.text.empty());
+    EXPECT_EQ(error.buttons, std::vector<int>{IDOK}) << Narrow(error.text);
+    ASSERT_NE(error.hwnd, nullptr);
+    app.Answer(error.hwnd, IDOK);
+    EXPECT_TRUE(app.WaitUntilGone(error.hwnd));
+    EXPECT_EQ(app.WaitForPopup(300), nullptr) << "another box followed the error";
+    EXPECT_TRUE(app.Running());
+    EXPECT_TRUE(IsWindowVisible(app.Dialog()));
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3") << "written after all";
+    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_FALSE(IsReadOnly(layout));
+
+    // Room again: a second OK completes.
+    ASSERT_TRUE(DeleteFileW(filler.c_str()));
+    AnswerRestartQuestion(PressOk(), IDNO);
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+    EXPECT_EQ(ToolRuns(Tool::Fsutil),
+              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_TRUE(IsReadOnly(layout));
+    EXPECT_FALSE(Exists(cwd + L"\\Layout_back.ini"));
+    RemoveTree(cwd);
+}
+
+// --- 11. Yes: the restart is requested, and no failure message appears.
+
+TEST_F(E2e, YesRequestsTheRestartWithoutAFailureMessage) {
+    SetWindowsVersion(L"win7");
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    app.Click(IDC_ALL_OFF);
+    const Popup question = PressOk();
+    ExpectRestartQuestion(question);
+    ASSERT_NE(question.hwnd, nullptr);
+    app.Answer(question.hwnd, IDYES);
+    ExpectEndsWithoutMessage();
+    // ExitWindowsEx(EWX_REBOOT | EWX_FORCE) runs "wineboot --kill", without --shutdown.
+    const std::vector<std::string> runs = ToolRuns(Tool::Wineboot);
+    ASSERT_EQ(runs.size(), 1u) << "restart requests";
+    EXPECT_NE(runs[0].find("--kill"), std::string::npos) << runs[0];
+    EXPECT_EQ(runs[0].find("--shutdown"), std::string::npos) << runs[0];
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+}
+
+// Installs the tool stand-ins for the whole suite and puts the prefix back afterwards.
+class PrefixEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string error;
+        if (!ToolStandIns::Install(kRecorder, error)) {
+            FAIL() << error;
+        }
+    }
+    void TearDown() override {
+        ToolStandIns::Restore();
+        ClearProgramValues();
+        ClearWindowsVersion();
+        RemoveTree(kRoot);
+    }
+};
+
+} // namespace
+} // namespace e2e
+
+int main(int argc, char** argv) {
+    // --restore-prefix only undoes what an interrupted run left behind.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--restore-prefix") {
+            e2e::ToolStandIns::RestoreLeftovers();
+            return 0;
+        }
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new e2e::PrefixEnvironment);
+    return RUN_ALL_TESTS();
+}

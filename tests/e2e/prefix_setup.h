@@ -1,0 +1,88 @@
+// What the end-to-end scenarios set up in, and read back from, the Wine prefix: the registry
+// values the program reads and writes, the Windows generation Wine reports to it, files, and the
+// recording stand-ins for the system tools it launches.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Subkeys of HKEY_LOCAL_MACHINE the program uses.
+extern const wchar_t* const kOptimalLayout;
+extern const wchar_t* const kWSearch;
+extern const wchar_t* const kCisvc;
+extern const wchar_t* const kSysMain;
+extern const wchar_t* const kPrefetchParameters;
+extern const wchar_t* const kFileSystem;
+
+// The folder under which every scenario gets a folder of its own; the tools' logs lie here.
+extern const wchar_t* const kRoot;
+
+// --- Registry
+
+// Removes every value the program reads or writes: whole keys that a fresh prefix lacks, only the
+// program's values in keys Wine itself uses.
+void ClearProgramValues();
+
+void PutDword(const wchar_t* key, const wchar_t* name, DWORD value);
+void PutString(const wchar_t* key, const wchar_t* name, const std::wstring& text);
+
+// The data of a REG_DWORD value; nothing when the value is absent or of another type.
+std::optional<DWORD> ReadDword(const wchar_t* key, const wchar_t* name);
+bool ValueExists(const wchar_t* key, const wchar_t* name);
+
+// Every value of the program's keys, "key\name" → type and bytes, to show that nothing changed.
+struct RegValue {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    bool operator==(const RegValue& other) const {
+        return type == other.type && data == other.data;
+    }
+};
+using RegSnapshot = std::map<std::wstring, RegValue>;
+RegSnapshot SnapshotProgramValues();
+std::string Describe(const RegSnapshot& snapshot);
+
+// The Windows generation Wine reports to every Quillmarsh.exe: winxp64, vista, win7, win10.
+void SetWindowsVersion(const wchar_t* version);
+void ClearWindowsVersion();
+
+// --- Files (Windows paths)
+
+std::wstring FromUnixPath(const std::string& path); // /a/b → Z:\a\b
+std::string Narrow(const std::wstring& text);       // for messages; paths here are ASCII
+std::wstring EnvPath(const char* name);             // a Unix path from the environment, as Z:
+
+// Empties the folder (read-only files included) or creates it.
+void ResetFolder(const std::wstring& folder);
+void RemoveTree(const std::wstring& folder);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+bool IsReadOnly(const std::wstring& path);
+
+// --- Tool stand-ins
+
+// The recorder replaces C:\windows\system32\fsutil.exe and wineboot.exe (which ExitWindowsEx
+// runs) for the suite, with DllOverrides making Wine run the replacements. A restart request
+// therefore leaves a line in wineboot.log instead of ending every process of the prefix, this
+// driver included.
+class ToolStandIns {
+public:
+    // Puts back whatever an interrupted earlier run left installed; safe to call any time.
+    static void RestoreLeftovers();
+    static bool Install(const std::wstring& recorder, std::string& error);
+    static void Restore();
+};
+
+enum class Tool { Fsutil, Wineboot };
+// The lines the tool's stand-in logged ("show=<n> <parameters>"); empty when it never ran.
+std::vector<std::string> ToolRuns(Tool tool);
+void ClearToolRuns();
+
+} // namespace e2e

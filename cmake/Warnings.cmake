@@ -20,4 +20,13 @@ function(qm_target_defaults target)
                                              -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(QM_FUZZ)
+    # Coverage for libFuzzer in every library; only the fuzz targets link libFuzzer itself.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    # Clang counts the file class's `system` attribute (the framework's name) as shadowing the
+    # C library's system(); g++ in the host preset keeps -Wshadow in force.
+    target_compile_options(${target} PRIVATE -Wno-shadow)
+  endif()
 endfunction()

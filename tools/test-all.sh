@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one test command (README, CI): installs what is missing, then configures, builds and tests
-# the host preset (unit tests on the simulated machine, sanitizers) and the mingw preset
-# (the Windows build, its tests under Wine). Stops at the first failure.
+# the host preset (unit tests on the simulated machine, sanitizers), the fuzz preset (each
+# libFuzzer target for a bounded time) and the mingw preset (the Windows build, its tests under
+# Wine). Stops at the first failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -38,7 +39,7 @@ step() {
 }
 
 step "install dependencies" tools/install-deps.sh
-for preset in host mingw; do
+for preset in host fuzz mingw; do
   step "$preset: configure" cmake --preset "$preset"
   step "$preset: build" cmake --build --preset "$preset"
   step "$preset: test" ctest --preset "$preset"

@@ -1,0 +1,194 @@
+// Benchmark probe: starts a dialog program N times and measures, per run,
+//   start-up  process creation -> main dialog visible (for the product: with a radio of pair
+//             1000/1001 checked, i.e. after its start-up sequence),
+//   OK        BM_CLICK on IDOK -> the restart question is visible (product), or -> the dialog
+//             is gone (the bare dialog: its whole reaction to OK),
+//   memory    peak working set of the process.
+// Usage: probe.exe RUNS PRODUCT.exe BARE.exe   Prints one line per measure with the medians.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+double g_ticksPerMs = 0;
+
+double NowMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / g_ticksPerMs;
+}
+
+struct Search {
+    DWORD pid;
+    HWND exclude;
+    bool needRadio;
+    bool needMessageBox;
+    HWND found;
+};
+
+BOOL CALLBACK Visit(HWND window, LPARAM param) {
+    auto& s = *reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != s.pid || window == s.exclude || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    wchar_t cls[64] = {};
+    wchar_t caption[64] = {};
+    GetClassNameW(window, cls, 64);
+    GetWindowTextW(window, caption, 64);
+    if (std::wcscmp(cls, L"#32770") != 0 || std::wcscmp(caption, L"Quillmarsh") != 0) {
+        return TRUE;
+    }
+    if (s.needMessageBox && GetDlgItem(window, 0xFFFF) == nullptr) {
+        return TRUE;
+    }
+    if (s.needRadio) {
+        const bool set = SendMessageW(GetDlgItem(window, 1000), BM_GETCHECK, 0, 0) == BST_CHECKED ||
+                         SendMessageW(GetDlgItem(window, 1001), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        if (!set) {
+            return TRUE;
+        }
+    }
+    s.found = window;
+    return FALSE;
+}
+
+HWND Poll(Search search, double limitMs) {
+    const double start = NowMs();
+    while (NowMs() - start < limitMs) {
+        search.found = nullptr;
+        EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            return search.found;
+        }
+        Sleep(1);
+    }
+    return nullptr;
+}
+
+SIZE_T PeakWorkingSet(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.PeakWorkingSetSize
+                                                                      : 0;
+}
+
+struct Sample {
+    double startupMs = -1;
+    double okMs = -1;
+    double peakKiB = -1;
+};
+
+bool RunOnce(const std::wstring& exe, bool product, Sample& sample) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    const std::wstring directory = exe.substr(0, exe.find_last_of(L'\\'));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    const double t0 = NowMs();
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.c_str(), &startup, &process)) {
+        std::fwprintf(stderr, L"cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
+        return false;
+    }
+    bool ok = false;
+    const HWND dialog = Poll({process.dwProcessId, nullptr, product, false, nullptr}, 30000);
+    if (dialog != nullptr) {
+        sample.startupMs = NowMs() - t0;
+        Sleep(200); // let it settle: the OK timing should not include start-up leftovers
+        const double t1 = NowMs();
+        PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        if (product) {
+            const HWND question = Poll({process.dwProcessId, dialog, false, true, nullptr}, 30000);
+            if (question != nullptr) {
+                sample.okMs = NowMs() - t1;
+                sample.peakKiB = PeakWorkingSet(process.hProcess) / 1024.0;
+                // Never Yes: a restart would end every process of the prefix, this one too.
+                PostMessageW(question, WM_COMMAND, IDNO, 0);
+                ok = true;
+            }
+        } else {
+            while (IsWindow(dialog) && IsWindowVisible(dialog) && NowMs() - t1 < 30000) {
+                Sleep(1);
+            }
+            sample.okMs = NowMs() - t1;
+            sample.peakKiB = PeakWorkingSet(process.hProcess) / 1024.0;
+            ok = !IsWindow(dialog) || !IsWindowVisible(dialog);
+        }
+    }
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        ok = false;
+    } else {
+        // After the exit the counters are final, where the system still reports them.
+        const double after = PeakWorkingSet(process.hProcess) / 1024.0;
+        sample.peakKiB = std::max(sample.peakKiB, after);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ok;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 4) {
+        std::fwprintf(stderr, L"usage: probe.exe RUNS PRODUCT.exe BARE.exe\n");
+        return 2;
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
+    const int runs = std::max(1, _wtoi(argv[1]));
+    const std::wstring programs[2] = {argv[2], argv[3]};
+    const wchar_t* names[2] = {L"product", L"bare"};
+
+    // One warm-up run each (first-run profile file, caches), then interleaved measured runs.
+    std::vector<Sample> samples[2];
+    for (int p = 0; p < 2; ++p) {
+        Sample ignored;
+        RunOnce(programs[p], p == 0, ignored);
+    }
+    for (int i = 0; i < runs; ++i) {
+        for (int p = 0; p < 2; ++p) {
+            Sample sample;
+            if (!RunOnce(programs[p], p == 0, sample)) {
+                std::fwprintf(stderr, L"run %d of %ls failed\n", i + 1, names[p]);
+                return 1;
+            }
+            samples[p].push_back(sample);
+        }
+    }
+    for (int p = 0; p < 2; ++p) {
+        std::vector<double> startup, ok, peak;
+        for (const Sample& s : samples[p]) {
+            startup.push_back(s.startupMs);
+            ok.push_back(s.okMs);
+            peak.push_back(s.peakKiB);
+        }
+        std::wprintf(L"%ls startup_ms %.1f ok_ms %.1f peak_kib %.0f\n", names[p], Median(startup),
+                     Median(ok), Median(peak));
+        for (const Sample& s : samples[p]) {
+            std::wprintf(L"  sample %ls %.1f %.1f %.0f\n", names[p], s.startupMs, s.okMs,
+                         s.peakKiB);
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Measures the product against a bare dialog floor under Wine + Xvfb (see README, Performance).
+#   bench/run.sh [RUNS]      RUNS measured runs per program (default 15), medians printed
+# Builds what it needs in the mingw preset and uses its own Wine prefix (build/bench/prefix,
+# or $QM_WINEPREFIX), with a recording stand-in for fsutil.exe so OK runs no disk tool.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+runs=${1:-15}
+out=$repo/build/bench
+export QM_WINEPREFIX=${QM_WINEPREFIX:-$out/prefix}
+
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw --target Quillmarsh qm_bare_dialog qm_bench_probe qm_fake_fsutil \
+  qm_bench_startup_parts
+
+# The programs run from a folder of their own: the product writes its profile file beside it.
+mkdir -p "$out/app"
+cp build/mingw/Quillmarsh.exe build/mingw/bench/bare_dialog.exe build/mingw/bench/probe.exe \
+  build/mingw/bench/fsutil.exe build/mingw/bench/startup_parts.exe "$out/app/"
+chmod a+rX "$out" "$out/app"
+chmod a+r "$out"/app/*
+
+# The stand-in replaces the prefix's fsutil.exe; Wine uses it once told to prefer native.
+tools/wine-run.sh --exec bash -c '
+  set -e
+  cp "$1" "$WINEPREFIX/drive_c/windows/system32/fsutil.exe"
+  wine reg add "HKCU\\Software\\Wine\\DllOverrides" /v fsutil.exe /d native /f >/dev/null 2>&1
+  rm -f "$WINEPREFIX/drive_c/fsutil-calls.txt"
+  wineserver -w
+' bash "$out/app/fsutil.exe"
+
+result=$(tools/wine-run.sh "$out/app/probe.exe" "$runs" \
+  'Z:'"${out//\//\\}"'\app\Quillmarsh.exe' 'Z:'"${out//\//\\}"'\app\bare_dialog.exe')
+echo "$result" >"$out/last-run.txt"
+
+prefix=$(realpath -m "$QM_WINEPREFIX")
+launches=$(tools/wine-run.sh --exec bash -c 'cat "$WINEPREFIX/drive_c/fsutil-calls.txt" 2>/dev/null' |
+  iconv -f UTF-16LE -t UTF-8 2>/dev/null | grep -c DisableDeleteNotify || true)
+size=$(stat -c %s build/mingw/Quillmarsh.exe)
+
+awk -v runs="$runs" -v size="$size" -v launches="$launches" '
+  $1 == "product" { ps = $3; po = $5; pm = $7 }
+  $1 == "bare"    { bs = $3; bo = $5; bm = $7 }
+  END {
+    printf "Quillmarsh benchmark: median of %d runs each (Wine, Xvfb)\n", runs
+    printf "  %-34s %10s %10s %8s\n", "", "Quillmarsh", "floor", "ratio"
+    printf "  %-34s %10.1f %10.1f %7.2fx\n", "start-up to dialog with radios (ms)", ps, bs, ps / bs
+    printf "  %-34s %10.1f %10.1f %7.2fx\n", "OK to restart question (ms) [1]", po, bo, po / bo
+    printf "  %-34s %10.0f %10.0f %7.2fx\n", "peak working set (KiB)", pm, bm, pm / bm
+    printf "  %-34s %10d bytes (%.1f KiB)\n", "Quillmarsh.exe size", size, size / 1024
+    printf "  fsutil stand-in launches recorded: %d\n", launches
+    printf "  [1] floor: the bare dialog from OK until its window is hidden (EndDialog)\n"
+  }' <<<"$result"
+echo "engine steps before the dialog shows (mean per call, this prefix):"
+tools/wine-run.sh "$out/app/startup_parts.exe" | sed 's/^/  /'
+echo "raw samples: $out/last-run.txt (prefix $prefix)"

@@ -171,11 +171,15 @@ int Machine::FlushCount(const std::wstring& keyPath) const {
 
 using namespace sim;
 
-LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
-                      PHKEY phkResult) {
-    auto base = FromHandle(hKey);
-    const std::wstring path = base ? JoinKey(base->path, lpSubKey) : Str(lpSubKey);
-    auto fault = Enter("RegOpenKeyExW", path, samDesired);
+namespace {
+
+// What opening and creating a key share: the log entry, an injected fault, the out-parameter
+// cleared, and the checks of the parameters and of the parent handle. ERROR_SUCCESS to go on.
+LSTATUS BeginKeyOpen(const char* function, HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired,
+                     PHKEY phkResult, std::optional<KeyHandle>& base, std::wstring& path) {
+    base = FromHandle(hKey);
+    path = base ? JoinKey(base->path, lpSubKey) : Str(lpSubKey);
+    auto fault = Enter(function, path, samDesired);
     if (phkResult) {
         *phkResult = nullptr;
     }
@@ -185,8 +189,19 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM s
     if (!phkResult) {
         return ERROR_INVALID_PARAMETER;
     }
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
+    return base ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+} // namespace
+
+LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                      PHKEY phkResult) {
+    std::optional<KeyHandle> base;
+    std::wstring path;
+    const LSTATUS status =
+        BeginKeyOpen("RegOpenKeyExW", hKey, lpSubKey, samDesired, phkResult, base, path);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
     if (!FindKey(State(), path)) {
         return ERROR_FILE_NOT_FOUND;
@@ -199,20 +214,12 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR 
                         DWORD /*dwOptions*/, REGSAM samDesired,
                         const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/, PHKEY phkResult,
                         LPDWORD lpdwDisposition) {
-    auto base = FromHandle(hKey);
-    const std::wstring path = base ? JoinKey(base->path, lpSubKey) : Str(lpSubKey);
-    auto fault = Enter("RegCreateKeyExW", path, samDesired);
-    if (phkResult) {
-        *phkResult = nullptr;
-    }
-    if (fault) {
-        return static_cast<LSTATUS>(*fault);
-    }
-    if (!phkResult) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
+    std::optional<KeyHandle> base;
+    std::wstring path;
+    const LSTATUS status =
+        BeginKeyOpen("RegCreateKeyExW", hKey, lpSubKey, samDesired, phkResult, base, path);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
     const bool existed = FindKey(State(), path) != nullptr;
     if (!existed && !(base->access & KEY_CREATE_SUB_KEY)) {

@@ -25,8 +25,5 @@ function(qm_target_defaults target)
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
                                              -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
-    # Clang counts the file class's `system` attribute (the framework's name) as shadowing the
-    # C library's system(); g++ in the host preset keeps -Wshadow in force.
-    target_compile_options(${target} PRIVATE -Wno-shadow)
   endif()
 endfunction()

@@ -62,15 +62,8 @@ public:
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
     };
-    enum Attribute : BYTE {
-        normal = 0x00,
-        readOnly = 0x01,
-        hidden = 0x02,
-        system = 0x04,
-        volume = 0x08,
-        directory = 0x10,
-        archive = 0x20
-    };
+    // The one attribute bit the program changes; the others pass through CFileStatus as they are.
+    enum Attribute : BYTE { readOnly = 0x01 };
 
     CFile() = default;
     CFile(const CFile&) = delete;

@@ -1,5 +1,7 @@
 #include "app_driver.h"
 
+#include "prefix_setup.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -49,70 +51,82 @@ struct Pixels {
     std::vector<DWORD> data; // 0x00RRGGBB, top-down
 };
 
-// What is on the screen inside `rect` (screen coordinates).
-Pixels CaptureScreen(const RECT& rect) {
-    Pixels pixels;
-    pixels.width = rect.right - rect.left;
-    pixels.height = rect.bottom - rect.top;
-    if (pixels.width <= 0 || pixels.height <= 0) {
+// A top-down 32-bit bitmap selected into a memory DC compatible with the screen.
+class Canvas {
+public:
+    Canvas(int width, int height) : m_width(width), m_height(height) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        m_screen = GetDC(nullptr);
+        m_memory = CreateCompatibleDC(m_screen);
+        void* bits = nullptr;
+        m_bitmap = CreateDIBSection(m_screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        m_bits = static_cast<DWORD*>(bits);
+        m_old = SelectObject(m_memory, m_bitmap);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+    ~Canvas() {
+        SelectObject(m_memory, m_old);
+        DeleteObject(m_bitmap);
+        DeleteDC(m_memory);
+        ReleaseDC(nullptr, m_screen);
+    }
+
+    HDC Screen() const { return m_screen; }
+    HDC Memory() const { return m_memory; }
+    DWORD* Bits() const { return m_bits; }
+    size_t Count() const { return static_cast<size_t>(m_width) * m_height; }
+
+    // What has been drawn, once GDI has finished.
+    Pixels Read() const {
+        GdiFlush();
+        Pixels pixels;
+        pixels.width = m_width;
+        pixels.height = m_height;
+        pixels.data.assign(m_bits, m_bits + Count());
+        for (DWORD& pixel : pixels.data) {
+            pixel &= 0x00FFFFFFu;
+        }
         return pixels;
     }
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = pixels.width;
-    info.bmiHeader.biHeight = -pixels.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, pixels.width, pixels.height, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    const DWORD* source = static_cast<const DWORD*>(bits);
-    pixels.data.assign(source, source + static_cast<size_t>(pixels.width) * pixels.height);
-    for (DWORD& pixel : pixels.data) {
-        pixel &= 0x00FFFFFFu;
+
+private:
+    int m_width;
+    int m_height;
+    HDC m_screen = nullptr;
+    HDC m_memory = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HGDIOBJ m_old = nullptr;
+    DWORD* m_bits = nullptr;
+};
+
+// What is on the screen inside `rect` (screen coordinates).
+Pixels CaptureScreen(const RECT& rect) {
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) {
+        Pixels empty;
+        empty.width = width;
+        empty.height = height;
+        return empty;
     }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
+    const Canvas canvas(width, height);
+    BitBlt(canvas.Memory(), 0, 0, width, height, canvas.Screen(), rect.left, rect.top, SRCCOPY);
+    return canvas.Read();
 }
 
 // `icon` drawn at the given size on a plain `background`, as a static control draws it.
 Pixels DrawIconOn(HICON icon, int width, int height, DWORD background) {
-    Pixels pixels;
-    pixels.width = width;
-    pixels.height = height;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    DWORD* target = static_cast<DWORD*>(bits);
-    std::fill(target, target + static_cast<size_t>(width) * height, background);
-    DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-    GdiFlush();
-    pixels.data.assign(target, target + static_cast<size_t>(width) * height);
-    for (DWORD& pixel : pixels.data) {
-        pixel &= 0x00FFFFFFu;
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
+    const Canvas canvas(width, height);
+    std::fill(canvas.Bits(), canvas.Bits() + canvas.Count(), background);
+    DrawIconEx(canvas.Memory(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    return canvas.Read();
 }
 
 int ChannelDistance(DWORD a, DWORD b) {
@@ -376,16 +390,7 @@ bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path) const {
         bytes += static_cast<char>((pixel >> 8) & 0xFF);
         bytes += static_cast<char>(pixel & 0xFF);
     }
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
+    return WriteBytes(path, bytes);
 }
 
 std::vector<ChildControl> ChildControls(HWND parent) {

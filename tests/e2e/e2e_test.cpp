@@ -71,6 +71,46 @@ std::string DwordText(const wchar_t* key, const wchar_t* name) {
     return ValueExists(key, name) ? "not a DWORD" : "absent";
 }
 
+// Values expected in HKLM, as DwordText shows them, in the order of Stored; the last two are
+// checked only when given.
+struct Written {
+    std::string autoLayout, searchStart, superfetch, sysMainStart, prefetcher,
+        deleteNotification = {}, cisvcStart = {};
+};
+
+void ExpectWritten(const Written& want) {
+    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), want.autoLayout);
+    EXPECT_EQ(DwordText(kWSearch, L"Start"), want.searchStart);
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), want.superfetch);
+    EXPECT_EQ(DwordText(kSysMain, L"Start"), want.sysMainStart);
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), want.prefetcher);
+    if (!want.deleteNotification.empty()) {
+        EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), want.deleteNotification);
+    }
+    if (!want.cisvcStart.empty()) {
+        EXPECT_EQ(DwordText(kCisvc, L"Start"), want.cisvcStart);
+    }
+}
+
+// The lines the fsutil stand-in logs for TRIM set OFF (1) or ON (0), one a run, in order.
+std::vector<std::string> TrimRuns(std::initializer_list<int> disable) {
+    std::vector<std::string> lines;
+    for (const int value : disable) {
+        lines.push_back("show=0 behavior set DisableDeleteNotify " + std::to_string(value));
+    }
+    return lines;
+}
+
+// The layout file still holds its bytes, and is read-only or not.
+void ExpectLayout(const std::wstring& layout, bool readOnly) {
+    EXPECT_EQ(ReadBytes(layout), LayoutContent());
+    EXPECT_EQ(IsReadOnly(layout), readOnly);
+}
+
+std::wstring ProfilePath(const std::wstring& folder) {
+    return folder + L"\\Quillmarsh.ini";
+}
+
 class E2e : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,6 +175,18 @@ protected:
             shown += (shown.empty() ? "" : " ") + state;
         }
         return shown;
+    }
+
+    // Cancel: the program must end.
+    void Cancel() {
+        app_->Click(IDCANCEL);
+        EXPECT_TRUE(app_->WaitForExit());
+    }
+
+    // The program's registry values are as `before`, and the fsutil stand-in never ran.
+    static void ExpectNothingApplied(const RegSnapshot& before = {}) {
+        EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
+        EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
     }
 
     // Presses OK and returns the restart question (or whatever box came instead).
@@ -303,10 +355,8 @@ TEST_F(E2e, DialogOpensWithItsControlsFocusAndAboutBox) {
     }
 
     // Cancel ends the program and writes nothing.
-    app.Click(IDCANCEL);
-    EXPECT_TRUE(app.WaitForExit());
-    EXPECT_EQ(Describe(SnapshotProgramValues()), "");
-    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    Cancel();
+    ExpectNothingApplied();
 }
 
 // --- 2. First run on 7: the profile file, and Cancel.
@@ -319,12 +369,10 @@ TEST_F(E2e, FirstRunWritesTheProfileAndCancelWritesNothing) {
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "ON ON OFF [ON] ON");
-    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(1, 3, 0, 4, 2, 0));
+    EXPECT_EQ(ReadBytes(ProfilePath(folder)), ProfileBytes(1, 3, 0, 4, 2, 0));
 
-    app.Click(IDCANCEL);
-    EXPECT_TRUE(app.WaitForExit());
-    EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
-    EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+    Cancel();
+    ExpectNothingApplied(before);
     EXPECT_TRUE(ToolRuns(Tool::Wineboot).empty());
 }
 
@@ -343,18 +391,10 @@ TEST_F(E2e, AllOffOnWindows7WritesEverythingAndRunsTheTool) {
 
     AnswerRestartQuestion(PressOk(), IDNO);
 
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "0");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
-    EXPECT_EQ(DwordText(kCisvc, L"Start"), "absent");
-    // The program leaves this value to the tool.
-    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "0");
-    EXPECT_EQ(ToolRuns(Tool::Fsutil),
-              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_TRUE(IsReadOnly(layout));
+    // The program leaves DisableDeleteNotification to the tool.
+    ExpectWritten({"0", "4", "0", "4", "0", "0", "absent"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+    ExpectLayout(layout, true);
     EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
     EXPECT_TRUE(ToolRuns(Tool::Wineboot).empty()) << "a restart was requested";
 }
@@ -370,23 +410,17 @@ TEST_F(E2e, AllOffOnXpWritesOnlyItsValues) {
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "ON ON [OFF] ON [OFF]");
-    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(1, 3, 0, -1, 3, 1));
+    EXPECT_EQ(ReadBytes(ProfilePath(folder)), ProfileBytes(1, 3, 0, -1, 3, 1));
     Screenshot(L"dialog-winxp64");
     app.Click(IDC_ALL_OFF);
     EXPECT_EQ(Pairs(), "OFF OFF [OFF] OFF [OFF]");
 
     AnswerRestartQuestion(PressOk(), IDNO);
 
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
-    EXPECT_EQ(DwordText(kCisvc, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "2");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "2");
-    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "0");
+    // Auto layout, Index (cisvc) and Prefetch OFF; the NT 6 values as they were.
+    ExpectWritten({"0", "2", "3", "2", "0", "0", "4"});
     EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_TRUE(IsReadOnly(layout));
+    ExpectLayout(layout, true);
     EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
 }
 
@@ -411,17 +445,11 @@ TEST_F(E2e, VistaPrefetchFollowsSuperFetchAndNoToolRuns) {
 
     AnswerRestartQuestion(PressOk(), IDNO);
 
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "3") << "the first run's start type comes back";
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3");
-    EXPECT_EQ(DwordText(kCisvc, L"Start"), "absent");
-    EXPECT_EQ(DwordText(kFileSystem, L"DisableDeleteNotification"), "absent");
+    // SysMain: the first run's start type (3) comes back.
+    ExpectWritten({"0", "4", "3", "3", "3", "absent", "absent"});
     EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
     // Prefetch ON and a writable file: left as it is.
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_FALSE(IsReadOnly(layout));
+    ExpectLayout(layout, false);
 }
 
 // --- 6. Restore brings back the first run's states, also in a later run.
@@ -444,7 +472,7 @@ TEST_F(E2e, RestoreShowsTheFirstRunInThisAndLaterRuns) {
     }
     EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
     EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
-    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), firstRun);
+    EXPECT_EQ(ReadBytes(ProfilePath(folder)), firstRun);
 
     // Second run: the registry says OFF, the profile still holds the first run.
     AppDriver& app = Launch(folder);
@@ -456,17 +484,11 @@ TEST_F(E2e, RestoreShowsTheFirstRunInThisAndLaterRuns) {
     EXPECT_EQ(Pairs(), "ON ON ON [OFF] ON");
     AnswerRestartQuestion(PressOk(), IDNO);
 
-    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), firstRun);
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "1");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "3") << "the first run's start type comes back";
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "3");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
-    EXPECT_EQ(ToolRuns(Tool::Fsutil),
-              (std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1",
-                                        "show=0 behavior set DisableDeleteNotify 0"}));
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_TRUE(IsReadOnly(layout));
+    EXPECT_EQ(ReadBytes(ProfilePath(folder)), firstRun);
+    // Search: the first run's start type (3) comes back.
+    ExpectWritten({"1", "3", "3", "3", "0"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1, 0}));
+    ExpectLayout(layout, true);
 }
 
 // --- 7. Absent and odd values take the fallbacks of the generation.
@@ -491,12 +513,11 @@ TEST_F(E2e, AbsentValuesTakeTheFallbacksOfTheGeneration) {
         AppDriver& app = Launch(folder);
         ASSERT_NE(app.Dialog(), nullptr);
         EXPECT_EQ(Pairs(), c.pairs);
-        EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), c.profile);
+        EXPECT_EQ(ReadBytes(ProfilePath(folder)), c.profile);
         if (std::wstring(c.version) == L"win10") {
             EXPECT_TRUE(app.IsEnabled(IDC_TRIM_ON));
         }
-        app.Click(IDCANCEL);
-        EXPECT_TRUE(app.WaitForExit());
+        Cancel();
     }
     EXPECT_EQ(Describe(SnapshotProgramValues()), "");
 
@@ -511,9 +532,8 @@ TEST_F(E2e, AbsentValuesTakeTheFallbacksOfTheGeneration) {
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "OFF ON ON [ON] OFF");
-    EXPECT_EQ(ReadBytes(folder + L"\\Quillmarsh.ini"), ProfileBytes(0, 2, 3, 2, 3, 1));
-    app.Click(IDCANCEL);
-    EXPECT_TRUE(app.WaitForExit());
+    EXPECT_EQ(ReadBytes(ProfilePath(folder)), ProfileBytes(0, 2, 3, 2, 3, 1));
+    Cancel();
 }
 
 // --- 8. Keys and the close box.
@@ -537,8 +557,7 @@ TEST_F(E2e, EscapeAndTheCloseBoxApplyNothing) {
             app.PostToDialog(way.message, way.wParam, 0);
         }
         EXPECT_TRUE(app.WaitForExit(10000)) << "the dialog stayed open";
-        EXPECT_EQ(Describe(SnapshotProgramValues()), "");
-        EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
+        ExpectNothingApplied();
     }
 }
 
@@ -548,7 +567,7 @@ TEST_F(E2e, EnterRightAfterOpeningPressesRestoreAndAppliesNothing) {
     const RegSnapshot before = SnapshotProgramValues();
     const std::wstring folder = Install(L"run");
     // A profile from an earlier run with everything ON.
-    ASSERT_TRUE(WriteBytes(folder + L"\\Quillmarsh.ini", ProfileBytes(1, 2, 3, 2, 3, 0)));
+    ASSERT_TRUE(WriteBytes(ProfilePath(folder), ProfileBytes(1, 2, 3, 2, 3, 0)));
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] OFF");
@@ -573,15 +592,14 @@ TEST_F(E2e, EnterRightAfterOpeningPressesRestoreAndAppliesNothing) {
     }
     EXPECT_TRUE(app.Running());
     EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
-    app.Click(IDCANCEL);
-    EXPECT_TRUE(app.WaitForExit());
+    Cancel();
 }
 
 TEST_F(E2e, EnterAfterARadioClickApplies) {
     SetWindowsVersion(L"win7");
     Store({0, 4, 0, 4, 0, 1});
     const std::wstring folder = Install(L"run");
-    ASSERT_TRUE(WriteBytes(folder + L"\\Quillmarsh.ini", ProfileBytes(1, 2, 3, 2, 3, 0)));
+    ASSERT_TRUE(WriteBytes(ProfilePath(folder), ProfileBytes(1, 2, 3, 2, 3, 0)));
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     app.Click(IDC_RESTORE_INITIAL);
@@ -594,13 +612,8 @@ TEST_F(E2e, EnterAfterARadioClickApplies) {
     const HWND box = app.WaitForPopup();
     ASSERT_NE(box, nullptr) << "Enter did not apply";
     AnswerRestartQuestion(app.ReadPopup(box), IDNO);
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "1");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "3");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "2");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3");
-    EXPECT_EQ(ToolRuns(Tool::Fsutil),
-              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 0"});
+    ExpectWritten({"1", "4", "3", "2", "3"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({0}));
 }
 
 // --- 9. A layout file held open elsewhere is left alone.
@@ -618,15 +631,9 @@ TEST_F(E2e, LockedLayoutFileIsLeftAloneAndTheRestApplies) {
     AnswerRestartQuestion(PressOk(), IDNO);
     CloseHandle(held);
 
-    EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
-    EXPECT_EQ(DwordText(kWSearch, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnableSuperfetch"), "0");
-    EXPECT_EQ(DwordText(kSysMain, L"Start"), "4");
-    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
-    EXPECT_EQ(ToolRuns(Tool::Fsutil),
-              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_FALSE(IsReadOnly(layout));
+    ExpectWritten({"0", "4", "0", "4", "0"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+    ExpectLayout(layout, false);
     EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
 }
 
@@ -681,17 +688,14 @@ TEST_F(E2e, FullDiskDuringTheLayoutCopyKeepsTheDialogOpen) {
     EXPECT_EQ(DwordText(kOptimalLayout, L"EnableAutoLayout"), "0");
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "3") << "written after all";
     EXPECT_TRUE(ToolRuns(Tool::Fsutil).empty());
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_FALSE(IsReadOnly(layout));
+    ExpectLayout(layout, false);
 
     // Room again: a second OK completes.
     ASSERT_TRUE(DeleteFileW(filler.c_str()));
     AnswerRestartQuestion(PressOk(), IDNO);
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
-    EXPECT_EQ(ToolRuns(Tool::Fsutil),
-              std::vector<std::string>{"show=0 behavior set DisableDeleteNotify 1"});
-    EXPECT_EQ(ReadBytes(layout), LayoutContent());
-    EXPECT_TRUE(IsReadOnly(layout));
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+    ExpectLayout(layout, true);
     EXPECT_FALSE(Exists(cwd + L"\\Layout_back.ini"));
     RemoveTree(cwd);
 }

@@ -1,5 +1,7 @@
 #include "prefix_setup.h"
 
+#include "utf8.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -133,12 +135,7 @@ std::wstring FromUnixPath(const std::string& path) {
 }
 
 std::string Narrow(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
+    return Utf8(text);
 }
 
 std::wstring EnvPath(const char* name) {

@@ -1,6 +1,8 @@
 // Stands in for a system tool (fsutil.exe, wineboot.exe) during the end-to-end runs: appends how
 // it was started to C:\qm-e2e\<own base name>.log and exits 0, so the suite sees whether, how
 // often, how and with which parameters the program launched the tool.
+#include "utf8.h"
+
 #include <windows.h>
 
 #include <string>
@@ -22,15 +24,6 @@ std::wstring OwnBaseName() {
     return name;
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR parameters, int) {
@@ -40,8 +33,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR parameters, int) {
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
 
-    const std::string line =
-        Utf8(L"show=" + std::to_wstring(show) + L" " + (parameters ? parameters : L"") + L"\n");
+    const std::string line = e2e::Utf8(L"show=" + std::to_wstring(show) + L" " +
+                                       (parameters ? parameters : L"") + L"\n");
     const std::wstring log = L"C:\\qm-e2e\\" + OwnBaseName() + L".log";
     const HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

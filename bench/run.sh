@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Measures the product against a bare dialog floor under Wine + Xvfb (see README, Performance).
-#   bench/run.sh [RUNS]      RUNS measured runs per program (default 15), medians printed
+#   bench/run.sh [RUNS]      RUNS measured runs per program (default 31), medians printed
 # Builds what it needs in the mingw preset and uses its own Wine prefix (build/bench/prefix,
 # or $QM_WINEPREFIX), with a recording stand-in for fsutil.exe so OK runs no disk tool.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-runs=${1:-15}
+runs=${1:-31}
 out=$repo/build/bench
 export QM_WINEPREFIX=${QM_WINEPREFIX:-$out/prefix}
 
@@ -30,6 +30,12 @@ tools/wine-run.sh --exec bash -c '
   rm -f "$WINEPREFIX/drive_c/fsutil-calls.txt"
   wineserver -w
 ' bash "$out/app/fsutil.exe"
+
+# The product keeps its profile file beside it, as it does on a user's machine: the warm-up run
+# writes it and the measured runs read it.
+if ((EUID == 0)); then
+  chown -R qmwine: "$out/app"
+fi
 
 result=$(tools/wine-run.sh "$out/app/probe.exe" "$runs" \
   'Z:'"${out//\//\\}"'\app\Quillmarsh.exe' 'Z:'"${out//\//\\}"'\app\bare_dialog.exe')

@@ -71,6 +71,29 @@ BOOL SettingsEngine::WriteInitialValue(LPCWSTR section, LPCWSTR text) {
     return WritePrivateProfileStringW(section, L"DefValue", text, path.c_str());
 }
 
+void SettingsEngine::WriteFirstProfile(const std::wstring& path) const {
+    // Made here, never through a link planted under its name, and held open without delete
+    // sharing while it is written, so that nobody can swap the name for a link meanwhile.
+    const HANDLE profile =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (profile == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    bool written = true;
+    for (const ProfileSection& section : kSections) {
+        WCHAR text[MAX_PATH] = {};
+        std::swprintf(text, MAX_PATH, L"%ld", static_cast<long>(m_nInitial[section.id]));
+        written = WriteInitialValue(section.name, text) && written;
+    }
+    CloseHandle(profile);
+    // An incomplete snapshot would read as zeros from now on; without one the next run tries
+    // again.
+    if (!written) {
+        DeleteFileW(path.c_str());
+    }
+}
+
 BOOL SettingsEngine::LoadInitialSettings() {
     const std::wstring path = GetProfilePath();
     m_nInitial = m_nCurrent;
@@ -78,11 +101,7 @@ BOOL SettingsEngine::LoadInitialSettings() {
         return TRUE;
     }
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        for (const ProfileSection& section : kSections) {
-            WCHAR text[MAX_PATH] = {};
-            std::swprintf(text, MAX_PATH, L"%ld", static_cast<long>(m_nInitial[section.id]));
-            WriteInitialValue(section.name, text);
-        }
+        WriteFirstProfile(path);
         return TRUE;
     }
     for (const ProfileSection& section : kSections) {

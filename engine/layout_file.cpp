@@ -45,7 +45,8 @@ void ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
     if (prefetchOn != readOnly) {
         return; // already in the wanted state
     }
-    if (!copyFile.Open(kTemporaryCopy, CFile::modeCreate | CFile::modeWrite)) {
+    // Others may have left a link under that name in the current directory.
+    if (!copyFile.Open(kTemporaryCopy, CFile::modeCreate | CFile::modeWrite | CFile::modeNoLinks)) {
         return;
     }
 

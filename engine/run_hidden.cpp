@@ -1,20 +1,19 @@
 #include "engine/run_hidden.h"
 
+#include "fw/system_library.h"
+
 #include <string>
 
 BOOL RunHidden(LPCWSTR program, LPCWSTR parameters) {
     // Elevated: launch the system's own tool by full path, never one found in the program's
     // folder or the current directory.
-    WCHAR systemDirectory[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::wstring file = SystemPath(program);
+    using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+    const auto shellExecuteEx =
+        SystemFunction<ShellExecuteExFunction>(L"shell32.dll", "ShellExecuteExW");
+    if (file.empty() || shellExecuteEx == nullptr) {
         return FALSE;
     }
-    std::wstring file(systemDirectory, length);
-    if (file.back() != L'\\') {
-        file += L'\\';
-    }
-    file += program;
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
@@ -25,7 +24,7 @@ BOOL RunHidden(LPCWSTR program, LPCWSTR parameters) {
     info.lpParameters = parameters;
     info.lpDirectory = nullptr;
     info.nShow = SW_HIDE;
-    const BOOL started = ShellExecuteExW(&info);
+    const BOOL started = shellExecuteEx(&info);
     if (info.hProcess != nullptr) {
         WaitForSingleObject(info.hProcess, INFINITE);
         CloseHandle(info.hProcess);

@@ -47,4 +47,7 @@ public:
     // Reads each choice from `selection` at the moment it is needed. A file error of the
     // layout-file step propagates as CFileException and skips the remaining steps.
     void ApplySettings(const Selection& selection, CFile& layoutFile, CFile& copyFile) const;
+
+private:
+    void WriteFirstProfile(const std::wstring& path) const;
 };

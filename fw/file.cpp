@@ -1,5 +1,7 @@
 #include "fw/file.h"
 
+#include "fw/unlinked_file.h"
+
 namespace {
 
 constexpr ULONGLONG kTicksPerSecond = 10000000ULL;
@@ -73,9 +75,14 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
     if (IsOpen() || fileName == nullptr) {
         return FALSE;
     }
+    const bool noLinks = (openFlags & modeNoLinks) != 0;
+    if (noLinks && DispositionFrom(openFlags) != CREATE_ALWAYS) {
+        return FALSE;
+    }
     const HANDLE handle =
-        CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
-                    DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
+        noLinks ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
+                : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
+                              DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return FALSE;
     }

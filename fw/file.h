@@ -61,6 +61,10 @@ public:
         shareDenyNone = 0x0040,
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
+        // With modeCreate alone: never writes through a link. An existing name is emptied only
+        // when it is a plain file of its own; a link under that name is removed and a new file
+        // made in its place.
+        modeNoLinks = 0x100000,
     };
     // The one attribute bit the program changes; the others pass through CFileStatus as they are.
     enum Attribute : BYTE { readOnly = 0x01 };

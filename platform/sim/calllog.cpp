@@ -34,7 +34,10 @@ void Machine::Reset() {
                                L"C:\\Program Files", L"C:\\Program Files\\Quillmarsh"}) {
         AddDirectoryPath(s, dir, true);
     }
-    AddFile(s, L"C:\\Windows\\system32\\fsutil.exe", FILE_ATTRIBUTE_ARCHIVE)->content = "MZ";
+    for (const wchar_t* system : {L"fsutil.exe", L"kernel32.dll", L"shell32.dll"}) {
+        AddFile(s, std::wstring(L"C:\\Windows\\system32\\") + system, FILE_ATTRIBUTE_ARCHIVE)
+            ->content = "MZ";
+    }
     s.modulePath = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.exe";
     s.currentDirectory = L"C:\\Program Files\\Quillmarsh";
 
@@ -45,6 +48,7 @@ void Machine::Reset() {
     privilegeHeld = true;
     exitSucceeds = true;
     exitRequests.clear();
+    dllDirectoriesAvailable = true;
     messageBoxAnswers.clear();
     messageBoxes.clear();
     calls.clear();
@@ -65,11 +69,24 @@ void Machine::ClearFaults() {
     impl_->faults.clear();
 }
 
+void Machine::InjectAction(const std::string& function, int nth, std::function<void()> action) {
+    impl_->actions.push_back(Action{function, nth, std::move(action)});
+}
+
 std::optional<DWORD> Enter(const char* function, const std::wstring& target, DWORD detail) {
     Machine& m = TheMachine();
     m.calls.push_back(CallRecord{function, target, detail});
     Machine::Impl& s = m.impl();
     const int count = ++s.callCounts[function];
+    for (auto it = s.actions.begin(); it != s.actions.end(); ++it) {
+        if (it->function == function && it->nth == count) {
+            // Taken out first: the action may call into the machine itself.
+            const std::function<void()> run = std::move(it->run);
+            s.actions.erase(it);
+            run();
+            break;
+        }
+    }
     for (const Fault& f : s.faults) {
         if (f.function == function && (f.nth == 0 || f.nth == count)) {
             return f.error;

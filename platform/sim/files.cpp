@@ -86,6 +86,25 @@ std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& no
     return it == s.files.end() ? nullptr : it->second;
 }
 
+std::wstring FollowLinks(const Machine::Impl& s, const std::wstring& normalized) {
+    std::wstring path = normalized;
+    // Windows gives up after a bounded number of reparse points too.
+    for (int hops = 0; hops < 32; ++hops) {
+        auto file = FindFile(s, path);
+        if (!file || file->linkTarget.empty()) {
+            break;
+        }
+        path = NormalizePath(file->linkTarget, s.currentDirectory);
+    }
+    return path;
+}
+
+DWORD LinkCount(const Machine::Impl& s, const SimFile& file) {
+    return static_cast<DWORD>(std::count_if(s.files.begin(), s.files.end(), [&](const auto& entry) {
+        return entry.second.get() == &file;
+    }));
+}
+
 SimDirectory* FindDirectory(Machine::Impl& s, const std::wstring& normalized) {
     auto it = s.directories.find(Upper(normalized));
     return it == s.directories.end() ? nullptr : &it->second;
@@ -149,7 +168,8 @@ HandleObject* FindHandle(HANDLE h, HandleKind kind) {
 }
 
 DWORD ReportedAttributes(const SimFile& file) {
-    return file.attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file.attributes;
+    const DWORD link = file.linkTarget.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT;
+    return file.attributes == 0 && link == 0 ? FILE_ATTRIBUTE_NORMAL : file.attributes | link;
 }
 
 // ---- Test-facing helpers
@@ -188,6 +208,21 @@ void Machine::PutFile(const std::wstring& path, const std::string& content, DWOR
     file->content = content;
     file->attributes = StoredAttributes(attributes);
     file->times.lastWrite = impl_->clock;
+}
+
+void Machine::AddHardLink(const std::wstring& existing, const std::wstring& link) {
+    auto file = FindFile(*impl_, NormalizePath(existing, impl_->currentDirectory));
+    const std::wstring name = NormalizePath(link, impl_->currentDirectory);
+    if (file && !FindFile(*impl_, name)) {
+        impl_->files[Upper(name)] = file;
+    }
+}
+
+void Machine::AddSymbolicLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring name = NormalizePath(link, impl_->currentDirectory);
+    if (!FindFile(*impl_, name)) {
+        AddFile(*impl_, name, FILE_ATTRIBUTE_ARCHIVE)->linkTarget = target;
+    }
 }
 
 void Machine::SetFileTimes(const std::wstring& path, const FileTimes& times) {
@@ -238,11 +273,13 @@ using namespace sim;
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
-    const std::wstring path = Resolve(lpFileName);
-    if (auto fault = Enter("CreateFileW", path, dwDesiredAccess)) {
+    const std::wstring name = Resolve(lpFileName);
+    if (auto fault = Enter("CreateFileW", name, dwDesiredAccess)) {
         return FailHandle(*fault);
     }
     auto& s = State();
+    const bool linkItself = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    const std::wstring path = linkItself ? name : FollowLinks(s, name);
     if (path.empty()) {
         return FailHandle(ERROR_PATH_NOT_FOUND);
     }
@@ -374,6 +411,22 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     return TRUE;
 }
 
+BOOL SetEndOfFile(HANDLE hFile) {
+    if (auto fault = Enter("SetEndOfFile", HandleTarget(hFile))) {
+        return Fail(*fault);
+    }
+    HandleObject* o = FindHandle(hFile, HandleKind::File);
+    if (!o) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!Writes(o->access)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    o->file->content.resize(o->position, '\0');
+    o->file->times.lastWrite = State().clock;
+    return TRUE;
+}
+
 BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFileInformation) {
     if (auto fault = Enter("GetFileInformationByHandle", HandleTarget(hFile))) {
         return Fail(*fault);
@@ -397,7 +450,7 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
                                                     0x5A1E7C0Du,
                                                     static_cast<DWORD>(size >> 32),
                                                     static_cast<DWORD>(size & 0xFFFFFFFFu),
-                                                    1,
+                                                    LinkCount(State(), file),
                                                     0,
                                                     file.index};
     return TRUE;
@@ -551,7 +604,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (FindDirectory(s, from)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    auto source = FindFile(s, from);
+    auto source = FindFile(s, FollowLinks(s, from));
     if (!source) {
         return Fail(NotFoundError(from));
     }

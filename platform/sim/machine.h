@@ -4,6 +4,7 @@
 
 #include "win32_api.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,14 +25,17 @@ struct RegValue {
 //  - file calls and profile calls: the absolute path the name resolved to; calls on a file handle:
 //    the path of that file; CopyFileW: the destination path;
 //  - ShellExecuteExW: the program it resolved to (lpFile as given when it was not found);
-//  - LookupPrivilegeValueW: the privilege name.
+//  - LookupPrivilegeValueW: the privilege name;
+//  - LoadLibraryW, LoadLibraryExW: the DLL's path when found, else the name as given;
+//    GetModuleHandleW: the name; GetProcAddress: the procedure name; SetDllDirectoryW: the path.
 // `detail`: samDesired (RegOpenKeyExW, RegCreateKeyExW), the value type (RegSetValueExW),
 // dwDesiredAccess (CreateFileW), the byte count (ReadFile, WriteFile), the attributes
 // (SetFileAttributesW), bFailIfExists (CopyFileW), the buffer size (GetModuleFileNameW,
 // GetSystemDirectoryW, GetPrivateProfileStringW, LoadStringW uses the string id), fMask
 // (ShellExecuteExW), the timeout (WaitForSingleObject), DesiredAccess (OpenProcessToken), the
 // first privilege's attributes (AdjustTokenPrivileges), uFlags (ExitWindowsEx), uType
-// (MessageBoxW), dwOSVersionInfoSize (GetVersionExW); 0 otherwise.
+// (MessageBoxW), dwOSVersionInfoSize (GetVersionExW), dwFlags (LoadLibraryExW), DirectoryFlags
+// (SetDefaultDllDirectories); 0 otherwise.
 struct CallRecord {
     std::string function; // e.g. "RegOpenKeyExW"
     std::wstring target;  // key path ("HKLM\\SYSTEM\\..."), file path or program, when there is one
@@ -117,6 +121,13 @@ public:
     std::optional<DWORD> FileAttributes(const std::wstring& path) const;
     std::optional<FileTimes> FileTimesOf(const std::wstring& path) const;
     void HoldOpenByOtherProcess(const std::wstring& path, bool held = true); // no sharing
+    // Links; the new name must be free. A hard link is one more name of the same file. A symbolic
+    // link is a file of its own (a reparse point) naming a target that need not exist:
+    // CreateFileW, the profile functions and CopyFileW's source follow it unless
+    // FILE_FLAG_OPEN_REPARSE_POINT is given; GetFileAttributesW(Ex) and DeleteFileW act on the
+    // link itself.
+    void AddHardLink(const std::wstring& existing, const std::wstring& link);
+    void AddSymbolicLink(const std::wstring& link, const std::wstring& target);
     int OpenFileHandleCount() const;
     void SetClock(ULONGLONG fileTimeTicks); // time stamp given to files created or written now
 
@@ -124,6 +135,13 @@ public:
     std::vector<LaunchRecord> launches;
     int waitCount = 0;        // WaitForSingleObject calls on a launched process
     int openProcessCount = 0; // process handles handed out and not yet closed
+
+    // --- Modules. kernel32 exports SetDefaultDllDirectories only while this is true (Windows 8,
+    // or 7 and Vista with the loader update). LoadLibraryW/LoadLibraryExW search a bare name as
+    // Windows does (the program's folder, the system directory, the current directory) unless
+    // LOAD_LIBRARY_SEARCH_SYSTEM32 limits them to the system directory; the DLL must exist as a
+    // file. Only the system directory's shell32.dll exports anything (ShellExecuteExW).
+    bool dllDirectoriesAvailable = true;
 
     // --- Token and shutdown.
     bool tokenOpens = true;    // OpenProcessToken succeeds
@@ -155,6 +173,9 @@ public:
     // GetCurrentProcess cannot fail on Windows and takes no faults.
     void InjectFault(const std::string& function, DWORD error, int nth = 0);
     void ClearFaults();
+    // Runs `action` just before the nth call (1-based, counted like faults) of `function`, as
+    // another process acting between two calls of the program. Runs once.
+    void InjectAction(const std::string& function, int nth, std::function<void()> action);
     int PlatformCallCount() const { return static_cast<int>(calls.size()); }
 
     // Implementation state; the helpers in the sim's .cpp files use it.

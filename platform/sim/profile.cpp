@@ -240,7 +240,7 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
     if (fault) {
         return useDefault(*fault);
     }
-    auto file = path.empty() ? nullptr : FindFile(State(), path);
+    auto file = path.empty() ? nullptr : FindFile(State(), FollowLinks(State(), path));
     if (!file) {
         return useDefault(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
@@ -287,14 +287,15 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
 
 BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
                                 LPCWSTR lpFileName) {
-    const std::wstring path = ProfilePath(lpFileName);
+    const std::wstring name = ProfilePath(lpFileName);
     const auto fail = [](DWORD error) {
         SetError(error);
         return FALSE;
     };
-    if (auto fault = Enter("WritePrivateProfileStringW", path)) {
+    if (auto fault = Enter("WritePrivateProfileStringW", name)) {
         return fail(*fault);
     }
+    const std::wstring path = FollowLinks(State(), name);
     if (!lpAppName) {
         // All three null only flushes the (nonexistent) cache, which also reports FALSE.
         if (lpKeyName || lpString) {

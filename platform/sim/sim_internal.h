@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@ struct SimFile {
     FileTimes times;
     bool heldByOther = false;
     DWORD index = 0;
+    std::wstring linkTarget; // a symbolic link (a reparse point) to this path when not empty
 };
 
 struct SimDirectory {
@@ -70,6 +72,12 @@ struct Fault {
     int nth = 0;
 };
 
+struct Action {
+    std::string function;
+    int nth = 0;
+    std::function<void()> run;
+};
+
 struct Machine::Impl {
     // Registry
     std::map<std::wstring, RegKey> keys; // by upper-case canonical path
@@ -99,8 +107,13 @@ struct Machine::Impl {
 
     std::map<UINT, std::wstring> strings;
 
+    // DLL search
+    bool searchLocked = false; // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
+    bool currentDirectoryOutOfSearch = false; // SetDllDirectoryW(L"")
+
     DWORD lastError = 0;
     std::vector<Fault> faults;
+    std::vector<Action> actions;
     std::map<std::string, int> callCounts; // since Reset
 };
 
@@ -117,6 +130,9 @@ std::wstring CanonicalKeyPath(std::wstring_view path);
 constexpr DWORD kDeleteAccess = 0x00010000u; // DELETE
 std::wstring Resolve(LPCWSTR path);          // against the current directory
 std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& normalized);
+// The path a name finally reaches through symbolic links (the name itself when it is none).
+std::wstring FollowLinks(const Machine::Impl& s, const std::wstring& normalized);
+DWORD LinkCount(const Machine::Impl& s, const SimFile& file); // names of the file
 SimDirectory* FindDirectory(Machine::Impl& s, const std::wstring& normalized);
 DWORD NotFoundError(const std::wstring& normalized); // file or path not found
 // ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with the open handles.

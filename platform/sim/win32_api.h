@@ -15,6 +15,7 @@ using BOOL = int;
 using LONGLONG = std::int64_t;
 using ULONGLONG = std::uint64_t;
 using WCHAR = wchar_t;
+using LPCSTR = const char*;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using LPVOID = void*;
@@ -44,6 +45,7 @@ using HMODULE = HINSTANCE;
 #define TRUE 1
 #define FALSE 0
 #define CONST const
+#define WINAPI
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
@@ -69,6 +71,8 @@ using HMODULE = HINSTANCE;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_TOKEN 1008L
@@ -161,6 +165,8 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_READ_ATTRIBUTES 0x0080u
@@ -218,10 +224,20 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFileInformation);
 BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                  const FILETIME* lpLastWriteTime);
+BOOL SetEndOfFile(HANDLE hFile);
 BOOL CloseHandle(HANDLE hObject);
 BOOL DeleteFileW(LPCWSTR lpFileName);
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
+// Modules
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+using FARPROC = std::intptr_t (*)();
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL SetDefaultDllDirectories(DWORD DirectoryFlags);
+BOOL SetDllDirectoryW(LPCWSTR lpPathName);
 
 // Processes
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040u

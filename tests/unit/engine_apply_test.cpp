@@ -1,6 +1,7 @@
 #include "engine_fixture.h"
 
 #include "fw/file.h"
+#include "fw/system_library.h"
 
 #include <optional>
 
@@ -140,6 +141,34 @@ TEST_F(EngineTest, PlantedToolBesideTheProgramOrInTheCurrentFolderIsNotRun) {
     Apply(Generation::Win7, FixedSelection());
     ASSERT_EQ(machine().launches.size(), 1u);
     EXPECT_EQ(machine().launches[0].file, kSystemFsutil);
+}
+
+TEST_F(EngineTest, ShellDllComesFromTheSystemFolderWithOrWithoutTheLoaderUpdate) {
+    const std::wstring downloads = L"C:\\Users\\me\\Downloads";
+    for (const bool update : {true, false}) {
+        SCOPED_TRACE(update ? "with the loader update" : "without it");
+        machine().Reset();
+        machine().dllDirectoriesAvailable = update;
+        machine().PutFile(L"C:\\Program Files\\Quillmarsh\\shell32.dll", "planted");
+        machine().PutFile(downloads + L"\\shell32.dll", "planted");
+        machine().SetCurrentDirectory(downloads);
+        LockDllSearch();
+        EXPECT_EQ(machine().CallsTo("SetDefaultDllDirectories").size(), update ? 1u : 0u);
+        EXPECT_EQ(machine().CallsTo("SetDllDirectoryW").size(), update ? 0u : 1u);
+
+        Apply(Generation::Win7, FixedSelection());
+        EXPECT_EQ(machine().launches.size(), 1u);
+        auto loads = machine().CallsTo(update ? "LoadLibraryExW" : "LoadLibraryW");
+        ASSERT_EQ(loads.size(), 1u);
+        EXPECT_EQ(loads[0].target, L"C:\\Windows\\system32\\shell32.dll");
+    }
+
+    // Without the shell's DLL nothing is launched, and the rest still applies.
+    machine().Reset();
+    DeleteFileW(L"C:\\Windows\\system32\\shell32.dll");
+    const Written w = Apply(Generation::Win7, FixedSelection());
+    EXPECT_TRUE(machine().launches.empty());
+    EXPECT_EQ(w.prefetcher, 0u);
 }
 
 TEST_F(EngineTest, ToolThatCannotStartIsNotWaitedFor) {

@@ -133,6 +133,48 @@ TEST_F(EngineTest, UnwritableFolderKeepsTheCurrentValuesAndTriesAgainNextRun) {
     EXPECT_TRUE(machine().FileExists(kProfile));
 }
 
+TEST_F(EngineTest, ProfileIsNeverCreatedOrWrittenThroughALink) {
+    const std::wstring victim = L"C:\\Windows\\victim.ini";
+    const std::string victimBytes = "[keep]\r\nme=1\r\n";
+    struct Case {
+        const char* what;
+        void (*arrange)(const std::wstring& victim);
+    };
+    const Case cases[] = {
+        {"symbolic link", [](const std::wstring& v) { machine().AddSymbolicLink(kProfile, v); }},
+        {"dangling symbolic link",
+         [](const std::wstring& v) { machine().AddSymbolicLink(kProfile, v + L".new"); }},
+        {"hard link", [](const std::wstring& v) { machine().AddHardLink(v, kProfile); }},
+        {"link planted while the first profile is written",
+         [](const std::wstring& v) {
+             machine().InjectAction("WritePrivateProfileStringW", 1, [v] {
+                 DeleteFileW(kProfile.c_str());
+                 machine().AddSymbolicLink(kProfile, v);
+             });
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        machine().Reset();
+        machine().PutFile(victim, victimBytes);
+        c.arrange(victim);
+        StartedEngine(Generation::Win7);
+        EXPECT_EQ(machine().FileContent(victim), victimBytes);
+        EXPECT_FALSE(machine().FileExists(victim + L".new"));
+    }
+    // The first profile itself is still written, into a file of the program's own.
+    EXPECT_EQ(machine().FileAttributes(kProfile), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(machine().FileContent(kProfile)->rfind("[AutoDefrag]", 0), 0u);
+}
+
+TEST_F(EngineTest, IncompleteFirstProfileIsRemovedSoTheNextRunTriesAgain) {
+    machine().InjectFault("WritePrivateProfileStringW", ERROR_DISK_FULL, 4);
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
+    EXPECT_FALSE(machine().FileExists(kProfile));
+    EXPECT_EQ(machine().OpenFileHandleCount(), 0);
+}
+
 TEST_F(EngineTest, ModulePathTooLongForTheBufferUsesNoProfile) {
     const std::wstring folder = L"C:\\" + std::wstring(250, L'd');
     for (const std::wstring& exe : {folder + L"\\Quillmarsh.exe", folder + L"\\abcde.exe"}) {

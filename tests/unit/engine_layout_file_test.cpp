@@ -154,4 +154,45 @@ TEST_F(LayoutFileTest, FailedCopyBackKeepsTheCopyAndReportsAFileError) {
     EXPECT_EQ(machine().FileContent(kCopy), kContent) << "the only copy must survive";
 }
 
+TEST_F(LayoutFileTest, TemporaryCopyIsNeverWrittenThroughALink) {
+    const std::wstring victim = L"C:\\Users\\me\\notes.txt";
+    const std::string victimBytes = "the user's own notes";
+    struct Case {
+        const char* what;
+        void (*arrange)(const std::wstring& victim);
+        bool protectedAfter; // the layout file ends read-only
+        bool reused;         // the existing file was emptied and used
+    };
+    const Case cases[] = {
+        {"hard link", [](const std::wstring& v) { machine().AddHardLink(v, kCopy); }, true, false},
+        {"symbolic link", [](const std::wstring& v) { machine().AddSymbolicLink(kCopy, v); }, true,
+         false},
+        {"dangling symbolic link",
+         [](const std::wstring& v) { machine().AddSymbolicLink(kCopy, v + L".new"); }, true, false},
+        {"plain file", [](const std::wstring&) { machine().PutFile(kCopy, "old"); }, true, true},
+        // Between the removal of a planted link and the creation of the copy.
+        {"link planted again",
+         [](const std::wstring& v) {
+             machine().AddHardLink(v, kCopy);
+             machine().InjectAction("CreateFileW", 3, [v] { machine().AddHardLink(v, kCopy); });
+         },
+         false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        PutLayout(FILE_ATTRIBUTE_ARCHIVE);
+        machine().PutFile(victim, victimBytes);
+        c.arrange(victim);
+        EXPECT_NO_THROW(Protect(false));
+        EXPECT_EQ(machine().FileContent(victim), victimBytes);
+        EXPECT_FALSE(machine().FileExists(victim + L".new"));
+        EXPECT_EQ(machine().FileContent(kLayout), kContent);
+        EXPECT_EQ(machine().FileAttributes(kLayout),
+                  FILE_ATTRIBUTE_ARCHIVE | (c.protectedAfter ? FILE_ATTRIBUTE_READONLY : 0));
+        EXPECT_EQ(machine().OpenFileHandleCount(), 0);
+        EXPECT_EQ(machine().CallsTo("SetEndOfFile").size(), c.reused ? 1u : 0u);
+    }
+}
+
 } // namespace

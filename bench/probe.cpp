@@ -138,13 +138,21 @@ bool RunOnce(const std::wstring& exe, bool product, Sample& sample) {
     return ok;
 }
 
-double Median(std::vector<double> values) {
+// The q-quantile, interpolating between the two nearest samples (q = 0.5 is the median).
+double Quantile(std::vector<double> values, double q) {
     if (values.empty()) {
         return -1;
     }
     std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    const double position = q * static_cast<double>(values.size() - 1);
+    const size_t below = static_cast<size_t>(position);
+    const size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] +
+           (values[above] - values[below]) * (position - static_cast<double>(below));
+}
+
+double Median(const std::vector<double>& values) {
+    return Quantile(values, 0.5);
 }
 
 } // namespace
@@ -191,6 +199,13 @@ int wmain(int argc, wchar_t** argv) {
                          s.peakKiB);
         }
     }
+    // Product / floor within each round: the two ran back to back, so a busy machine slows both.
+    std::vector<double> ratios;
+    for (int i = 0; i < runs; ++i) {
+        ratios.push_back(samples[0][i].startupMs / samples[1][i].startupMs);
+    }
+    std::wprintf(L"pair_ratio median %.3f q1 %.3f q3 %.3f\n", Median(ratios),
+                 Quantile(ratios, 0.25), Quantile(ratios, 0.75));
     std::fflush(stdout);
     return 0;
 }

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Measures the product against a bare dialog floor under Wine + Xvfb (see README, Performance).
-#   bench/run.sh [RUNS]      RUNS measured runs per program (default 31), medians printed
+#   bench/run.sh [--product EXE] [RUNS]
+#     RUNS measured runs per program (default 31), medians printed; --product measures another
+#     build of Quillmarsh.exe (an older commit's, say) in the same prefix, for a before/after.
 # Builds what it needs in the mingw preset and uses its own Wine prefix (build/bench/prefix,
 # or $QM_WINEPREFIX), with a recording stand-in for fsutil.exe so OK runs no disk tool.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
+product=$repo/build/mingw/Quillmarsh.exe
+if [[ ${1-} == --product ]]; then
+  product=$(realpath "$2")
+  shift 2
+fi
 runs=${1:-31}
 out=$repo/build/bench
 export QM_WINEPREFIX=${QM_WINEPREFIX:-$out/prefix}
@@ -17,8 +24,9 @@ cmake --build --preset mingw --target Quillmarsh qm_bare_dialog qm_bench_probe q
 
 # The programs run from a folder of their own: the product writes its profile file beside it.
 mkdir -p "$out/app"
-cp build/mingw/Quillmarsh.exe build/mingw/bench/bare_dialog.exe build/mingw/bench/probe.exe \
-  build/mingw/bench/fsutil.exe build/mingw/bench/startup_parts.exe "$out/app/"
+cp "$product" "$out/app/Quillmarsh.exe"
+cp build/mingw/bench/bare_dialog.exe build/mingw/bench/probe.exe build/mingw/bench/fsutil.exe \
+  build/mingw/bench/startup_parts.exe "$out/app/"
 chmod a+rX "$out" "$out/app"
 chmod a+r "$out"/app/*
 
@@ -44,15 +52,17 @@ echo "$result" >"$out/last-run.txt"
 prefix=$(realpath -m "$QM_WINEPREFIX")
 launches=$(tools/wine-run.sh --exec bash -c 'cat "$WINEPREFIX/drive_c/fsutil-calls.txt" 2>/dev/null' |
   iconv -f UTF-16LE -t UTF-8 2>/dev/null | grep -c DisableDeleteNotify || true)
-size=$(stat -c %s build/mingw/Quillmarsh.exe)
+size=$(stat -c %s "$product")
 
 awk -v runs="$runs" -v size="$size" -v launches="$launches" '
   $1 == "product" { ps = $3; po = $5; pm = $7 }
   $1 == "bare"    { bs = $3; bo = $5; bm = $7 }
+  $1 == "pair_ratio" { rm = $3; r1 = $5; r3 = $7 }
   END {
     printf "Quillmarsh benchmark: median of %d runs each (Wine, Xvfb)\n", runs
     printf "  %-34s %10s %10s %8s\n", "", "Quillmarsh", "floor", "ratio"
     printf "  %-34s %10.1f %10.1f %7.2fx\n", "start-up to dialog with radios (ms)", ps, bs, ps / bs
+    printf "  %-34s %10s %10s %7.2fx (quartiles %.2fx-%.2fx)\n", "  start-up, per-round ratio", "", "", rm, r1, r3
     printf "  %-34s %10.1f %10.1f %7.2fx\n", "OK to restart question (ms) [1]", po, bo, po / bo
     printf "  %-34s %10.0f %10.0f %7.2fx\n", "peak working set (KiB)", pm, bm, pm / bm
     printf "  %-34s %10d bytes (%.1f KiB)\n", "Quillmarsh.exe size", size, size / 1024

@@ -2,6 +2,8 @@
 
 #include "prefix_setup.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -239,7 +241,10 @@ bool AppDriver::Start(const std::wstring& exe, const std::wstring& folder, std::
         return WaitForSingleObject(m_process.hProcess, 0) != WAIT_TIMEOUT;
     });
     if (!found || m_dialog == nullptr) {
-        error = found ? "the program ended without showing its dialog"
+        DWORD exitCode = 0;
+        GetExitCodeProcess(m_process.hProcess, &exitCode);
+        error = found ? "the program ended without showing its dialog, exit code " +
+                            std::to_string(exitCode)
                       : "the dialog did not appear within 20 s";
         return false;
     }
@@ -355,6 +360,23 @@ void AppDriver::Answer(HWND popup, int id) const {
 
 bool AppDriver::WaitUntilGone(HWND hwnd, DWORD ms) const {
     return PollUntil(ms, [&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); });
+}
+
+std::vector<std::wstring> AppDriver::LoadedModules() const {
+    HMODULE modules[256] = {};
+    DWORD needed = 0;
+    std::vector<std::wstring> paths;
+    if (!EnumProcessModules(m_process.hProcess, modules, sizeof(modules), &needed)) {
+        return paths;
+    }
+    const DWORD count = std::min<DWORD>(needed / sizeof(HMODULE), 256);
+    for (DWORD i = 0; i < count; ++i) {
+        wchar_t path[MAX_PATH] = {};
+        if (GetModuleFileNameExW(m_process.hProcess, modules[i], path, MAX_PATH) > 0) {
+            paths.emplace_back(path);
+        }
+    }
+    return paths;
 }
 
 bool AppDriver::Running() const {

@@ -54,6 +54,9 @@ public:
     void Answer(HWND popup, int id) const;
     bool WaitUntilGone(HWND hwnd, DWORD ms = 10000) const;
 
+    // The paths of the DLLs loaded into the running program.
+    std::vector<std::wstring> LoadedModules() const;
+
     bool Running() const;
     bool WaitForExit(DWORD ms = 20000) const;
 

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
+#include <iostream>
 #include <memory>
 
 namespace e2e {
@@ -17,6 +19,7 @@ namespace {
 
 const std::wstring kProduct = FromUnixPath(QM_E2E_PRODUCT);
 const std::wstring kRecorder = FromUnixPath(QM_E2E_RECORDER);
+const std::wstring kMarkerDll = FromUnixPath(QM_E2E_MARKER_DLL);
 
 const wchar_t* const kRestartPrompt = L"設定を反映するためには、コンピュータの再起動が必要です。\n"
                                       L"今すぐコンピュータを再起動しますか？";
@@ -719,6 +722,130 @@ TEST_F(E2e, YesRequestsTheRestartWithoutAFailureMessage) {
     EXPECT_NE(runs[0].find("--kill"), std::string::npos) << runs[0];
     EXPECT_EQ(runs[0].find("--shutdown"), std::string::npos) << runs[0];
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+}
+
+// --- 12. Elevated from a folder others can write to.
+
+// Every DLL the program has been seen to load under Wine (start-up, the About box, OK with the
+// tool, the restart), and the ones Windows is known to search the program's folder for.
+const wchar_t* const kPlantedNames[] = {
+    L"advapi32", L"combase",    L"comctl32", L"cryptbase",     L"dwmapi",  L"gdi32",    L"imm32",
+    L"kernel32", L"kernelbase", L"msimg32",  L"msvcrt",        L"ole32",   L"profapi",  L"propsys",
+    L"rpcrt4",   L"sechost",    L"shcore",   L"shell32",       L"shlwapi", L"ucrtbase", L"user32",
+    L"uxtheme",  L"version",    L"win32u",   L"windowscodecs", L"zlib1"};
+
+TEST_F(E2e, DllsPlantedBesideTheProgramOrInItsCurrentFolderAreNeverLoaded) {
+    SetWindowsVersion(L"win7");
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    const std::wstring cwd = folder_ + L"\\cwd";
+    ASSERT_TRUE(CreateDirectoryW(cwd.c_str(), nullptr));
+    std::vector<std::wstring> planted;
+    for (const wchar_t* name : kPlantedNames) {
+        for (const std::wstring& where : {folder, cwd}) {
+            planted.push_back(where + L"\\" + name + L".dll");
+            ASSERT_TRUE(CopyFileW(kMarkerDll.c_str(), planted.back().c_str(), FALSE));
+        }
+    }
+    const auto expectNoneLoaded = [&] {
+        for (const std::wstring& dll : planted) {
+            EXPECT_FALSE(Exists(dll + L".fired")) << Narrow(dll) << " was loaded";
+        }
+    };
+    AppDriver& app = Launch(folder, cwd);
+    if (app.Dialog() == nullptr) {
+        expectNoneLoaded();
+        return;
+    }
+
+    // The common controls the manifest asks for: version 6 from the side-by-side store.
+    std::vector<std::string> comctl32;
+    for (const std::wstring& module : app.LoadedModules()) {
+        std::wstring lower = module;
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::towlower);
+        if (lower.size() >= 12 && lower.compare(lower.size() - 12, 12, L"comctl32.dll") == 0) {
+            comctl32.push_back(Narrow(lower));
+        }
+    }
+    ASSERT_EQ(comctl32.size(), 1u);
+    EXPECT_NE(comctl32[0].find("\\winsxs\\amd64_microsoft.windows.common-controls_"),
+              std::string::npos)
+        << comctl32[0];
+    EXPECT_NE(comctl32[0].find("_6.0."), std::string::npos) << comctl32[0];
+
+    app.PostToDialog(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    const HWND about = app.WaitForPopup(10000);
+    ASSERT_NE(about, nullptr) << "no About box";
+    app.Answer(about, IDOK);
+    EXPECT_TRUE(app.WaitUntilGone(about));
+    app.Click(IDC_ALL_OFF);
+    const Popup question = PressOk();
+    ExpectRestartQuestion(question);
+    ASSERT_NE(question.hwnd, nullptr);
+    app.Answer(question.hwnd, IDYES);
+    ExpectEndsWithoutMessage();
+
+    expectNoneLoaded();
+    ExpectWritten({"0", "4", "0", "4", "0"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+    EXPECT_EQ(ToolRuns(Tool::Wineboot).size(), 1u) << "restart requests";
+    ExpectLayout(layout, true);
+}
+
+TEST_F(E2e, LinkNamedLikeTheTemporaryCopyIsNotWrittenThrough) {
+    SetWindowsVersion(L"win7");
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = Install(L"run");
+    const std::string ownBytes(3000, 'o');
+    struct Link {
+        const char* kind;
+        bool (*make)(const std::wstring& link, const std::wstring& target);
+    };
+    const Link links[] = {
+        {"hard link",
+         [](const std::wstring& link, const std::wstring& target) {
+             return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+         }},
+        {"symbolic link",
+         [](const std::wstring& link, const std::wstring& target) {
+             // Counts only when the program can see it as one (Wine 8 reports success and
+             // makes nothing).
+             if (!CreateSymbolicLinkW(link.c_str(), target.c_str(), 0)) {
+                 return false;
+             }
+             const DWORD attributes = GetFileAttributesW(link.c_str());
+             SetLastError(ERROR_NOT_SUPPORTED);
+             return attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+         }},
+    };
+    for (const Link& link : links) {
+        SCOPED_TRACE(link.kind);
+        const std::wstring cwd = folder_ + L"\\" + std::wstring(link.kind, link.kind + 4);
+        const std::wstring own = folder_ + L"\\own-" + std::wstring(link.kind, link.kind + 4);
+        ASSERT_TRUE(CreateDirectoryW(cwd.c_str(), nullptr));
+        ASSERT_TRUE(WriteBytes(own, ownBytes));
+        // Writable again with its bytes after the link before.
+        SetFileAttributesW(layout.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(WriteBytes(layout, LayoutContent()));
+        if (!link.make(cwd + L"\\Layout_back.ini", own)) {
+            std::cout << "[ note     ] Wine made no " << link.kind
+                      << " the program could see as one (error " << GetLastError() << ")\n";
+            continue;
+        }
+        ClearToolRuns();
+        AppDriver& app = Launch(folder, cwd);
+        ASSERT_NE(app.Dialog(), nullptr);
+        app.Click(IDC_ALL_OFF);
+        AnswerRestartQuestion(PressOk(), IDNO);
+
+        const auto ownNow = ReadBytes(own);
+        EXPECT_TRUE(ownNow == ownBytes)
+            << "the linked file now has " << (ownNow ? ownNow->size() : 0) << " bytes";
+        ExpectLayout(layout, true);
+        ExpectWritten({"0", "4", "0", "4", "0"});
+        EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+    }
 }
 
 // Installs the tool stand-ins for the whole suite and puts the prefix back afterwards.

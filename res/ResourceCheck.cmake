@@ -1,6 +1,6 @@
 # qm_add_resource_check(<exe target>): registers the "resources" test, which
-# reads the built executable's resources and compares them with the
-# expected dialogs, strings, icon, version block and manifest.
+# reads the built executable's resources and imports and compares them with the
+# expected dialogs, strings, icon, version block, manifest and DLL names.
 # Call it from the directory that defines the executable.
 
 # find_program validator: the interpreter must be able to import pefile.

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Checks the resources built into Quillmarsh.exe against the expected values.
+"""Checks the resources and imports built into Quillmarsh.exe against the expected values.
 
 Usage: check_resources.py EXE
 
 Reads the image with pefile (Debian: python3-pefile), then checks the two
-dialog templates, the string table, the icon group, the version block and
-the manifest. Prints every check; exits 1 and names each mismatch if any
-value differs, 2 if the file cannot be read at all.
+dialog templates, the string table, the icon group, the version block, the
+manifest and the DLLs the image imports. Prints every check; exits 1 and
+names each mismatch if any value differs, 2 if the file cannot be read at all.
 """
 
 import struct
@@ -109,6 +109,10 @@ TRANSLATION = [(0x0411, 0x03A4)]
 
 COMCTL_TOKEN = "6595b64144ccf1df"
 
+# The program runs elevated, so a DLL it imports must never be looked for in the
+# executable's folder: only DLLs that Windows always takes from the system directory.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+
 
 class ReadError(Exception):
     pass
@@ -125,7 +129,7 @@ def read_image(path):
     pe = pefile.PE(path, fast_load=True)
     pe.parse_data_directories(directories=[
         pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_ENTRY_{d}"]
-        for d in ("RESOURCE",)])
+        for d in ("RESOURCE", "IMPORT", "DELAY_IMPORT")])
     if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
         raise ReadError("the image has no resource section")
     out = {}
@@ -362,6 +366,20 @@ def check_version(ck):
     ck.expect("Translation (first pair, number of pairs)", trans, (TRANSLATION[0], len(TRANSLATION)))
 
 
+def check_imports(ck):
+    dlls = [d.dll.decode("ascii", "replace")
+            for d in getattr(ck.pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    delayed = [d.dll.decode("ascii", "replace")
+               for d in getattr(ck.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+    ck.expect_true("import directory read", "kernel32.dll" in (d.lower() for d in dlls),
+                   ", ".join(dlls))
+    ck.expect("imported DLLs outside the system-directory list",
+              sorted(d for d in dlls if d.lower() not in SYSTEM_DLLS), [])
+    # The delay-load helper searches like LoadLibrary, the executable's folder first.
+    ck.expect("delay-loaded DLLs outside the system-directory list",
+              sorted(d for d in delayed if d.lower() not in SYSTEM_DLLS), [])
+
+
 def local(tag):
     return tag.rsplit("}", 1)[-1]
 
@@ -418,7 +436,8 @@ def main(argv):
         return 2
     print(f"checking resources of {argv[0]} ({len(res)} resources)")
     ck = Checker(pe, res)
-    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest):
+    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest,
+                 check_imports):
         try:
             step(ck)
         except (ReadError, struct.error, IndexError, UnicodeDecodeError) as e:

@@ -12,32 +12,32 @@ trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH
 
 if [[ -n $(git -C "$repo" status --porcelain --untracked-files=no) ]]; then
-    echo "check-reproducible: uncommitted changes are left out; checking $commit"
+  echo "check-reproducible: uncommitted changes are left out; checking $commit"
 fi
 
 # build NAME TZ UMASK: clones into $work/NAME and builds the mingw preset's package there.
 build() {
-    local src=$work/$1 log=$work/$1.log
-    git clone -q --no-checkout "$repo" "$src"
-    git -C "$src" checkout -q --detach "$commit"
-    if ! (cd "$src" && umask "$3" && export TZ=$2 &&
-        cmake --preset mingw -DBUILD_TESTING=OFF &&
-        cmake --build --preset mingw --target package) >"$log" 2>&1; then
-        tail -n 30 "$log" >&2
-        echo "check-reproducible: the build in $src failed" >&2
-        return 1
-    fi
+  local src=$work/$1 log=$work/$1.log
+  git clone -q --no-checkout "$repo" "$src"
+  git -C "$src" checkout -q --detach "$commit"
+  if ! (cd "$src" && umask "$3" && export TZ=$2 &&
+    cmake --preset mingw -DBUILD_TESTING=OFF &&
+    cmake --build --preset mingw --target package) >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    echo "check-reproducible: the build in $src failed" >&2
+    return 1
+  fi
 }
 
 # hashes NAME: prints "sha256  file" for the executable and the zip of build NAME.
 hashes() {
-    local out=$work/$1/build/mingw
-    local zips=("$out"/*-win-x64.zip)
-    if ((${#zips[@]} != 1)) || [[ ! -f ${zips[0]} ]]; then
-        echo "check-reproducible: build $1 made no single package zip" >&2
-        return 1
-    fi
-    (cd "$out" && sha256sum Quillmarsh.exe "$(basename "${zips[0]}")")
+  local out=$work/$1/build/mingw
+  local zips=("$out"/*-win-x64.zip)
+  if ((${#zips[@]} != 1)) || [[ ! -f ${zips[0]} ]]; then
+    echo "check-reproducible: build $1 made no single package zip" >&2
+    return 1
+  fi
+  (cd "$out" && sha256sum Quillmarsh.exe "$(basename "${zips[0]}")")
 }
 
 t0=$SECONDS
@@ -52,9 +52,9 @@ echo "second build ($work/second-copy):"
 echo "$second" | sed 's/^/  /'
 
 if [[ $first != "$second" ]]; then
-    echo "first differing bytes of Quillmarsh.exe (offset, first, second):"
-    cmp -l "$work"/{first,second-copy}/build/mingw/Quillmarsh.exe | head -n 8 || true
-    echo "check-reproducible: FAILED, two builds of $commit differ" >&2
-    exit 1
+  echo "first differing bytes of Quillmarsh.exe (offset, first, second):"
+  cmp -l "$work"/{first,second-copy}/build/mingw/Quillmarsh.exe | head -n 8 || true
+  echo "check-reproducible: FAILED, two builds of $commit differ" >&2
+  exit 1
 fi
 echo "check-reproducible: identical ($((SECONDS - t0)) s)"

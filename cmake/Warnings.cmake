@@ -7,6 +7,10 @@ function(qm_target_defaults target)
     endif()
     target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
                                                  _CRT_SECURE_NO_WARNINGS)
+    # Same sources, same bytes: no time stamps in objects or images (the incremental linking
+    # of Debug builds does not go with it).
+    target_compile_options(${target} PRIVATE /Brepro)
+    target_link_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:/Brepro>)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wpedantic)
     if(QM_WERROR)
@@ -14,6 +18,9 @@ function(qm_target_defaults target)
     endif()
     if(WIN32)
       target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
+      # Same sources, same bytes, wherever the tree lies: no link time stamp, no absolute paths.
+      target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
+      target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
     endif()
   endif()
   if(QM_SANITIZE)

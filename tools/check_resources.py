@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
-"""Checks the resources built into Quillmarsh.exe against the expected values.
+"""Checks the resources and imports built into Quillmarsh.exe against the expected values.
 
-Usage: check_resources.py FILE
-  FILE is the built executable (a PE image) or a compiled .res file.
+Usage: check_resources.py EXE
 
-Reads the resource section itself (no external tools), then checks the two
-dialog templates, the string table, the icon group, the version block and
-the manifest. Prints every check; exits 1 and names each mismatch if any
-value differs, 2 if the file cannot be read at all.
+Reads the image with pefile (Debian: python3-pefile), then checks the two
+dialog templates, the string table, the icon group, the version block, the
+manifest and the DLLs the image imports. Prints every check; exits 1 and
+names each mismatch if any value differs, 2 if the file cannot be read at all.
 """
 
 import struct
 import sys
 import xml.etree.ElementTree as ET
+
+try:
+    import pefile
+except ImportError:
+    pefile = None
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 LANG_JA = 0x0411
@@ -105,6 +109,11 @@ TRANSLATION = [(0x0411, 0x03A4)]
 
 COMCTL_TOKEN = "6595b64144ccf1df"
 
+# The program runs elevated, so a DLL it imports must never be looked for in the
+# executable's folder: only DLLs that Windows always takes from the system directory.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+SYSTEM_DLLS |= {"comctl32.dll", "shell32.dll"}  # imported for now; drop when loaded at run time
+
 
 class ReadError(Exception):
     pass
@@ -116,59 +125,24 @@ def u16(data, off):
     return struct.unpack_from("<H", data, off)[0]
 
 
-def u32(data, off):
-    return struct.unpack_from("<I", data, off)[0]
-
-
-def read_pe_resources(data):
-    """Returns {(type, name, lang): bytes} from a PE image's resource section."""
-    if data[:2] != b"MZ":
-        raise ReadError("not a PE image")
-    pe = u32(data, 0x3C)
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ReadError("PE signature missing")
-    nsections = u16(data, pe + 6)
-    opt_size = u16(data, pe + 20)
-    opt = pe + 24
-    magic = u16(data, opt)
-    dd = opt + (112 if magic == 0x20B else 96)
-    rsrc_rva, rsrc_size = struct.unpack_from("<II", data, dd + 2 * 8)
-    if rsrc_rva == 0 or rsrc_size == 0:
+def read_image(path):
+    """Returns the parsed image and {(type, name, lang): bytes} of its resources."""
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[
+        pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_ENTRY_{d}"]
+        for d in ("RESOURCE", "IMPORT", "DELAY_IMPORT")])
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
         raise ReadError("the image has no resource section")
-    sections = []
-    sec = opt + opt_size
-    for i in range(nsections):
-        vsize, vaddr, rawsize, rawptr = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
-        sections.append((vaddr, max(vsize, rawsize), rawptr))
-
-    def rva_to_off(rva):
-        for vaddr, size, rawptr in sections:
-            if vaddr <= rva < vaddr + size:
-                return rva - vaddr + rawptr
-        raise ReadError(f"RVA {rva:#x} outside all sections")
-
-    base = rva_to_off(rsrc_rva)
-
-    def entries(dir_off):
-        named, ids = struct.unpack_from("<HH", data, base + dir_off + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", data, base + dir_off + 16 + 8 * i)
-            if name & 0x80000000:
-                soff = base + (name & 0x7FFFFFFF)
-                n = u16(data, soff)
-                name = data[soff + 2:soff + 2 + 2 * n].decode("utf-16-le")
-            yield name, target
-
     out = {}
-    for rtype, t1 in entries(0):
-        for rname, t2 in entries(t1 & 0x7FFFFFFF):
-            for lang, t3 in entries(t2 & 0x7FFFFFFF):
-                if t3 & 0x80000000:
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for rname in rtype.directory.entries:
+            for lang in rname.directory.entries:
+                if not hasattr(lang, "data"):
                     raise ReadError("resource tree deeper than three levels")
-                rva, size = struct.unpack_from("<II", data, base + t3)
-                off = rva_to_off(rva)
-                out[(rtype, rname, lang)] = data[off:off + size]
-    return out
+                key = (rtype.id if rtype.id is not None else str(rtype.name),
+                       rname.id if rname.id is not None else str(rname.name), lang.id)
+                out[key] = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+    return pe, out
 
 
 def read_sz_or_ord(data, off):
@@ -186,37 +160,11 @@ def align4(off):
     return (off + 3) & ~3
 
 
-def read_res_file(data):
-    """Returns {(type, name, lang): bytes} from a compiled .res file."""
-    out = {}
-    off = 0
-    while off + 8 <= len(data):
-        size, header = struct.unpack_from("<II", data, off)
-        rtype, p = read_sz_or_ord(data, off + 8)
-        rname, p = read_sz_or_ord(data, p)
-        p = align4(p)
-        lang = u16(data, p + 6)
-        body = off + header
-        if not (rtype == 0 and size == 0):
-            out[(rtype, rname, lang)] = data[body:body + size]
-        off = align4(body + size)
-    return out
-
-
-def read_resources(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:2] == b"MZ":
-        return read_pe_resources(data)
-    if data[:8] == b"\0\0\0\0\x20\0\0\0":
-        return read_res_file(data)
-    raise ReadError("neither a PE image nor a .res file")
-
-
 # ---- checking ---------------------------------------------------------------
 
 class Checker:
-    def __init__(self, res):
+    def __init__(self, pe, res):
+        self.pe = pe
         self.res = res
         self.failures = []
         self.passed = 0
@@ -312,22 +260,26 @@ def check_dialogs(ck):
                 ck.expect(f"{q} text", c["text"], text)
 
 
+def string_block(pe, block):
+    """The non-empty strings of one string-table block, as pefile decoded them."""
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if rtype.id == RT_STRING:
+            for rname in rtype.directory.entries:
+                if rname.id == block:
+                    return getattr(rname.directory, "strings", {})
+    return {}
+
+
 def check_strings(ck):
     blocks = {}
     for sid in STRINGS:
         blocks.setdefault(sid // 16 + 1, []).append(sid)
     for block, ids in sorted(blocks.items()):
-        raw = ck.single(RT_STRING, block, LANG_JA)
-        if raw is None:
+        if ck.single(RT_STRING, block, LANG_JA) is None:
             continue
-        table = {}
-        off = 0
-        for i in range(16):
-            n = u16(raw, off)
-            table[(block - 1) * 16 + i] = raw[off + 2:off + 2 + 2 * n].decode("utf-16-le")
-            off += 2 + 2 * n
+        table = string_block(ck.pe, block)
         for sid in ids:
-            ck.expect(f"string {sid}", table[sid], STRINGS[sid])
+            ck.expect(f"string {sid}", table.get(sid), STRINGS[sid])
         others = sorted(k for k, v in table.items() if v and k not in STRINGS)
         ck.expect(f"string block {block} holds no other strings", others, [])
 
@@ -366,51 +318,37 @@ def check_icon(ck):
             ck.expect_true(f"{p} has a real alpha channel", len(alphas) > 2 and 0 in alphas and 255 in alphas)
 
 
-def parse_version_node(data, off):
-    """Returns (key, value bytes, value type, children, end offset)."""
-    length, vlen, vtype = struct.unpack_from("<HHH", data, off)
-    end = off + length
-    key, p = read_sz_or_ord(data, off + 6)
-    p = align4(p)
-    nbytes = vlen * 2 if vtype == 1 else vlen
-    if key in ("StringFileInfo", "VarFileInfo") or (len(key) == 8 and vtype == 1 and vlen == 0):
-        nbytes = 0
-    value = data[p:min(p + nbytes, end)]
-    p = align4(p + nbytes)
-    children = []
-    while p < end:
-        child = parse_version_node(data, p)
-        children.append(child)
-        p = align4(child[4])
-    return key, value, vtype, children, end
-
-
 def check_version(ck):
-    raw = ck.single(RT_VERSION, 1, LANG_JA)
-    if raw is None:
+    if ck.single(RT_VERSION, 1, LANG_JA) is None:
         return
-    key, value, _, children, _ = parse_version_node(raw, 0)
-    ck.expect("version root key", key, "VS_VERSION_INFO")
-    if not ck.expect("version fixed info length", len(value), 52):
+    pe = ck.pe
+    if not ck.expect_true("version block parsed", hasattr(pe, "VS_VERSIONINFO")
+                          and hasattr(pe, "VS_FIXEDFILEINFO")):
         return
-    f = struct.unpack_from("<13I", value, 0)
-    ck.expect("version fixed signature", f[0], 0xFEEF04BD)
-    fv = (f[2] >> 16, f[2] & 0xFFFF, f[3] >> 16, f[3] & 0xFFFF)
-    pv = (f[4] >> 16, f[4] & 0xFFFF, f[5] >> 16, f[5] & 0xFFFF)
+    root = pe.VS_VERSIONINFO[0]
+    ck.expect("version root key", root.Key.decode("utf-8"), "VS_VERSION_INFO")
+    if not ck.expect("version fixed info length", root.ValueLength, 52):
+        return
+    f = pe.VS_FIXEDFILEINFO[0]
+    ck.expect("version fixed signature", f.Signature, 0xFEEF04BD)
+    fv = (f.FileVersionMS >> 16, f.FileVersionMS & 0xFFFF, f.FileVersionLS >> 16, f.FileVersionLS & 0xFFFF)
+    pv = (f.ProductVersionMS >> 16, f.ProductVersionMS & 0xFFFF,
+          f.ProductVersionLS >> 16, f.ProductVersionLS & 0xFFFF)
     ck.expect("FILEVERSION", fv, VERSION)
     ck.expect("PRODUCTVERSION", pv, VERSION)
-    ck.expect("FILEFLAGS", f[7], 0)
-    ck.expect("FILEOS", f[8], VOS__WINDOWS32)
-    ck.expect("FILETYPE", f[9], VFT_APP)
+    ck.expect("FILEFLAGS", f.FileFlags, 0)
+    ck.expect("FILEOS", f.FileOS, VOS__WINDOWS32)
+    ck.expect("FILETYPE", f.FileType, VFT_APP)
 
-    by_key = {c[0]: c for c in children}
+    file_info = pe.FileInfo[0] if getattr(pe, "FileInfo", None) else []
+    by_key = {fi.Key.decode("utf-8"): fi for fi in file_info}
     sfi = by_key.get("StringFileInfo")
-    blocks = {c[0]: c for c in sfi[3]} if sfi else {}
+    blocks = {st.LangID.decode("utf-8"): st for st in getattr(sfi, "StringTable", [])}
     ck.expect("string blocks", sorted(blocks), [VERSION_BLOCK])
     values = {}
     if VERSION_BLOCK in blocks:
-        for k, v, _, _, _ in blocks[VERSION_BLOCK][3]:
-            values[k] = v.decode("utf-16-le").split("\0", 1)[0]
+        values = {k.decode("utf-8"): v.decode("utf-8")
+                  for k, v in blocks[VERSION_BLOCK].entries.items()}
     ck.expect("version string names", sorted(values), sorted(VERSION_STRINGS))
     ck.expect_true("no FileDescription", "FileDescription" not in values)
     for k, want in VERSION_STRINGS.items():
@@ -420,12 +358,27 @@ def check_version(ck):
         else:
             ck.expect(f"version string {k}", got, want)
 
-    vfi = by_key.get("VarFileInfo")
+    # pefile shows the first language/code-page pair only; the value length tells how many.
     trans = None
-    for k, v, _, _, _ in (vfi[3] if vfi else []):
-        if k == "Translation":
-            trans = [struct.unpack_from("<HH", v, i) for i in range(0, len(v) - len(v) % 4, 4)]
-    ck.expect("Translation", trans, TRANSLATION)
+    for var in getattr(by_key.get("VarFileInfo"), "Var", []):
+        if b"Translation" in var.entry:
+            trans = (tuple(int(x, 16) for x in var.entry[b"Translation"].split()),
+                     var.ValueLength // 4)
+    ck.expect("Translation (first pair, number of pairs)", trans, (TRANSLATION[0], len(TRANSLATION)))
+
+
+def check_imports(ck):
+    dlls = [d.dll.decode("ascii", "replace")
+            for d in getattr(ck.pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    delayed = [d.dll.decode("ascii", "replace")
+               for d in getattr(ck.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+    ck.expect_true("import directory read", "kernel32.dll" in (d.lower() for d in dlls),
+                   ", ".join(dlls))
+    ck.expect("imported DLLs outside the system-directory list",
+              sorted(d for d in dlls if d.lower() not in SYSTEM_DLLS), [])
+    # The delay-load helper searches like LoadLibrary, the executable's folder first.
+    ck.expect("delay-loaded DLLs outside the system-directory list",
+              sorted(d for d in delayed if d.lower() not in SYSTEM_DLLS), [])
 
 
 def local(tag):
@@ -473,14 +426,19 @@ def main(argv):
     if len(argv) != 1:
         print(__doc__, file=sys.stderr)
         return 2
+    if pefile is None:
+        print("check_resources: needs the Python module pefile (Debian: python3-pefile)",
+              file=sys.stderr)
+        return 2
     try:
-        res = read_resources(argv[0])
-    except (OSError, ReadError, struct.error) as e:
+        pe, res = read_image(argv[0])
+    except (OSError, ReadError, pefile.PEFormatError) as e:
         print(f"check_resources: cannot read resources of {argv[0]}: {e}", file=sys.stderr)
         return 2
     print(f"checking resources of {argv[0]} ({len(res)} resources)")
-    ck = Checker(res)
-    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest):
+    ck = Checker(pe, res)
+    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest,
+                 check_imports):
         try:
             step(ck)
         except (ReadError, struct.error, IndexError, UnicodeDecodeError) as e:

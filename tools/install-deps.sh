@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # host build, unit tests, sanitizers and fuzzing
   cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
+  # reading the built executable (tools/check_resources.py)
+  python3-pefile
   # Windows cross build
   g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils
   # running Windows programs headless (wine-run.sh)

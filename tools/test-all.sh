@@ -2,7 +2,8 @@
 # The one test command (README, CI): installs what is missing, then configures, builds and tests
 # the host preset (unit tests on the simulated machine, sanitizers), the fuzz preset (each
 # libFuzzer target for a bounded time) and the mingw preset (the Windows build, its tests under
-# Wine). Stops at the first failure.
+# Wine), then checks that two clean builds give the same executable and package. Stops at the
+# first failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -44,3 +45,4 @@ for preset in host fuzz mingw; do
   step "$preset: build" cmake --build --preset "$preset"
   step "$preset: test" ctest --preset "$preset"
 done
+step "reproducible build" tools/check-reproducible.sh

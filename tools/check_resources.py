@@ -112,7 +112,6 @@ COMCTL_TOKEN = "6595b64144ccf1df"
 # The program runs elevated, so a DLL it imports must never be looked for in the
 # executable's folder: only DLLs that Windows always takes from the system directory.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
-SYSTEM_DLLS |= {"comctl32.dll", "shell32.dll"}  # imported for now; drop when loaded at run time
 
 
 class ReadError(Exception):

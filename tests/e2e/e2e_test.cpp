@@ -211,6 +211,16 @@ protected:
         ExpectEndsWithoutMessage();
     }
 
+    // All OFF, OK, and Yes to the restart question: the program must end without another box.
+    void AllOffOkAndYes() {
+        app_->Click(IDC_ALL_OFF);
+        const Popup question = PressOk();
+        ExpectRestartQuestion(question);
+        ASSERT_NE(question.hwnd, nullptr);
+        app_->Answer(question.hwnd, IDYES);
+        ExpectEndsWithoutMessage();
+    }
+
     static void ExpectRestartQuestion(const Popup& box) {
         EXPECT_EQ(Narrow(box.caption), "Quillmarsh");
         EXPECT_EQ(Narrow(box.text), Narrow(kRestartPrompt));
@@ -710,12 +720,7 @@ TEST_F(E2e, YesRequestsTheRestartWithoutAFailureMessage) {
     const std::wstring folder = Install(L"run");
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
-    app.Click(IDC_ALL_OFF);
-    const Popup question = PressOk();
-    ExpectRestartQuestion(question);
-    ASSERT_NE(question.hwnd, nullptr);
-    app.Answer(question.hwnd, IDYES);
-    ExpectEndsWithoutMessage();
+    AllOffOkAndYes();
     // ExitWindowsEx(EWX_REBOOT | EWX_FORCE) runs "wineboot --kill", without --shutdown.
     const std::vector<std::string> runs = ToolRuns(Tool::Wineboot);
     ASSERT_EQ(runs.size(), 1u) << "restart requests";
@@ -778,12 +783,7 @@ TEST_F(E2e, DllsPlantedBesideTheProgramOrInItsCurrentFolderAreNeverLoaded) {
     ASSERT_NE(about, nullptr) << "no About box";
     app.Answer(about, IDOK);
     EXPECT_TRUE(app.WaitUntilGone(about));
-    app.Click(IDC_ALL_OFF);
-    const Popup question = PressOk();
-    ExpectRestartQuestion(question);
-    ASSERT_NE(question.hwnd, nullptr);
-    app.Answer(question.hwnd, IDYES);
-    ExpectEndsWithoutMessage();
+    AllOffOkAndYes();
 
     expectNoneLoaded();
     ExpectWritten({"0", "4", "0", "4", "0"});

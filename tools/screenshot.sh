@@ -29,21 +29,23 @@ run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllO
 desktop='HKCU\Control Panel\Desktop'
 old_dpi=$("$wine_run" --exec wine reg query "$desktop" /v LogPixels 2>/dev/null |
   tr -d '\r' | awk '$1 == "LogPixels" { print $3 }' || true)
-restore_dpi() {
-  if [[ -n $old_dpi ]]; then
-    "$wine_run" --exec bash -c 'wine reg add "$1" /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null &&
-      wineserver -w' bash "$desktop" "$((old_dpi))"
-  else
-    "$wine_run" --exec bash -c 'wine reg delete "$1" /v LogPixels /f >/dev/null 2>&1; wineserver -w' \
-      bash "$desktop"
-  fi
+# Sets LogPixels, or removes it when given nothing.
+set_dpi() {
+  # shellcheck disable=SC2016  # expanded by the inner shell
+  "$wine_run" --exec bash -c '
+    if [[ -n $2 ]]; then
+      wine reg add "$1" /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null
+    else
+      wine reg delete "$1" /v LogPixels /f >/dev/null 2>&1 || true
+    fi
+    wineserver -w' bash "$desktop" "${1-}"
 }
+restore_dpi() { set_dpi "${old_dpi:+$((old_dpi))}"; }
 trap restore_dpi EXIT
-"$wine_run" --exec bash -c 'wine reg add "$1" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null &&
-  wineserver -w' bash "$desktop"
+set_dpi 144
 run_scenarios build/e2e-144dpi E2e.DialogOpensWithItsControlsFocusAndAboutBox
-restore_dpi
 trap - EXIT
+restore_dpi
 
 mkdir -p docs
 cp build/e2e/dialog-win7.png docs/screenshot-win7.png

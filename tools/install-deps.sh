@@ -11,7 +11,7 @@ packages=(
   # Windows cross build
   g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils
   # running Windows programs headless (wine-run.sh)
-  wine wine64 xvfb x11-utils xauth fonts-noto-cjk util-linux passwd
+  wine wine64 xvfb x11-utils xauth fonts-horai-umefont util-linux passwd
   # driving and looking at windows
   imagemagick xdotool
 )

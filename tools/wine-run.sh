@@ -23,8 +23,28 @@ prefix=${QM_WINEPREFIX:-$repo/build/wine/prefix}
 prefix=$(realpath -m "$prefix")
 state=$prefix.run
 wine_user=qmwine
-# Bump when the prefix settings below change, so existing prefixes get them applied again.
-setup_version=1
+# The settings every prefix of the project gets (tests, sandbox, benchmark, screenshots).
+# Japanese dialog text needs a Japanese font behind the faces Japanese resources ask for. Ume UI
+# Gothic (fonts-horai-umefont) was chosen by measuring Debian's Japanese fonts: its line height
+# is the 12 px of the template's font at 9 pt, it has every glyph, and it shows all five two-line
+# descriptions of the main dialog whole (Noto Sans CJK JP cut three, IPAPGothic two). Windows 7
+# is the version the product is mainly tested against.
+setup_reg='REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine]
+"Version"="win7"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"MS UI Gothic"="Ume UI Gothic"
+"MS Shell Dlg"="Ume UI Gothic"
+"MS Shell Dlg 2"="Ume UI Gothic"
+'
+# Wine draws the caption buttons with glyphs of its Marlett font, which Debian's Wine 8 does not
+# find in its own font folder; a copy in the prefix's Fonts folder is found.
+wine_fonts=/usr/share/wine/fonts
+prefix_fonts=(marlett.ttf)
+# A prefix set up with other settings (an older checkout's) gets these applied again.
+setup_stamp=$(sha256sum <<<"$setup_reg ${prefix_fonts[*]}" | cut -d' ' -f1)
 
 mode=wine
 if [[ ${1-} == --exec ]]; then
@@ -145,25 +165,21 @@ create_prefix() {
       cat "$state/wineboot.log" >&2
       exit 1
     fi
+  else
+    say "applying the project's settings to $prefix"
   fi
-  # Japanese dialog text needs a CJK font behind the faces Japanese resources ask for;
-  # Windows 7 is the version the product is mainly tested against.
-  run_as tee "$prefix/drive_c/qm-setup.reg" >/dev/null <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine]
-"Version"="win7"
-
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"MS UI Gothic"="Noto Sans CJK JP"
-"MS Shell Dlg"="Noto Sans CJK JP"
-"MS Shell Dlg 2"="Noto Sans CJK JP"
-REG
+  local font
+  for font in "${prefix_fonts[@]}"; do
+    if [[ -f $wine_fonts/$font ]]; then
+      run_as cp "$wine_fonts/$font" "$prefix/drive_c/windows/Fonts/$font"
+    fi
+  done
+  printf '%s' "$setup_reg" | run_as tee "$prefix/drive_c/qm-setup.reg" >/dev/null
   run_as wine regedit /S 'C:\qm-setup.reg' >/dev/null 2>&1
   rm -f "$prefix/drive_c/qm-setup.reg"
   # Let the server write the registry to disk before the prefix is called ready.
   run_as wineserver -w
-  echo "$setup_version" | run_as tee "$prefix/.qm-setup" >/dev/null
+  echo "$setup_stamp" | run_as tee "$prefix/.qm-setup" >/dev/null
   say "prefix ready in $((SECONDS - t0)) s"
 }
 
@@ -211,7 +227,7 @@ fi
 
 use_display
 
-if [[ $(cat "$prefix/.qm-setup" 2>/dev/null) != "$setup_version" ]]; then
+if [[ $(cat "$prefix/.qm-setup" 2>/dev/null) != "$setup_stamp" ]]; then
   create_prefix
 fi
 

@@ -244,12 +244,13 @@ protected:
         EXPECT_FALSE(app_->Running()) << "the dialog did not close";
     }
 
-    void Screenshot(const wchar_t* name) {
+    // A picture of `window` (the main dialog or a box of the program), when the run asks for them.
+    void Screenshot(const wchar_t* name, HWND window) {
         const std::wstring folder = EnvPath("QM_E2E_SHOT_DIR");
         if (folder.empty()) {
             return;
         }
-        EXPECT_TRUE(app_->SaveScreenshot(app_->Dialog(), folder + L"\\" + name + L".ppm"));
+        EXPECT_TRUE(app_->SaveScreenshot(window, folder + L"\\" + name + L".ppm"));
     }
 
     std::string name_;
@@ -347,7 +348,7 @@ TEST_F(E2e, DialogOpensWithItsControlsFocusAndAboutBox) {
         EXPECT_TRUE(app.WaitForFocus(app.Item(next)))
             << "after Tab expected " << next << ", focus is on " << GetDlgCtrlID(app.Focus());
     }
-    Screenshot(L"dialog-win7");
+    Screenshot(L"dialog-win7", app.Dialog());
 
     // The About box, from the system menu command and from one with low bits set.
     for (const WPARAM command : {WPARAM{IDM_ABOUTBOX}, WPARAM{IDM_ABOUTBOX | 0x3}}) {
@@ -361,6 +362,9 @@ TEST_F(E2e, DialogOpensWithItsControlsFocusAndAboutBox) {
             std::find(shown.statics.begin(), shown.statics.end(), L"Quillmarsh Version 1.0.3"),
             shown.statics.end());
         EXPECT_EQ(shown.buttons, std::vector<int>{IDOK});
+        if (command == IDM_ABOUTBOX) {
+            Screenshot(L"about", about);
+        }
         app.Answer(about, IDOK);
         EXPECT_TRUE(app.WaitUntilGone(about));
         EXPECT_TRUE(app.Running());
@@ -402,7 +406,11 @@ TEST_F(E2e, AllOffOnWindows7WritesEverythingAndRunsTheTool) {
     app.Click(IDC_ALL_OFF);
     EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] OFF");
 
-    AnswerRestartQuestion(PressOk(), IDNO);
+    const Popup question = PressOk();
+    if (question.hwnd != nullptr) {
+        Screenshot(L"restart", question.hwnd);
+    }
+    AnswerRestartQuestion(question, IDNO);
 
     // The program leaves DisableDeleteNotification to the tool.
     ExpectWritten({"0", "4", "0", "4", "0", "0", "absent"});
@@ -424,7 +432,7 @@ TEST_F(E2e, AllOffOnXpWritesOnlyItsValues) {
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "ON ON [OFF] ON [OFF]");
     EXPECT_EQ(ReadBytes(ProfilePath(folder)), ProfileBytes(1, 3, 0, -1, 3, 1));
-    Screenshot(L"dialog-winxp64");
+    Screenshot(L"dialog-winxp64", app.Dialog());
     app.Click(IDC_ALL_OFF);
     EXPECT_EQ(Pairs(), "OFF OFF [OFF] OFF [OFF]");
 

@@ -1,6 +1,7 @@
 // LayoutFilePath values (lengths around MAX_PATH, missing terminators, odd types and bytes),
-// the layout file's existence, attributes and content, the temporary copy and the current
-// directory, and now and then one failing platform call -> ApplySettings (ProtectLayoutFile).
+// the layout file's existence, attributes and content, the temporary copy (or a link planted
+// under its name) and the current directory, and now and then one failing platform call ->
+// ApplySettings (ProtectLayoutFile).
 #include "fuzz_support.h"
 
 #include "fw/file.h"
@@ -17,6 +18,8 @@ namespace {
 const std::wstring kPrefetchDir = L"C:\\Windows\\Prefetch";
 const std::wstring kLayout = kPrefetchDir + L"\\Layout.ini";
 const std::wstring kAppDir = L"C:\\Program Files\\Quillmarsh";
+const std::wstring kVictim = L"C:\\Users\\me\\notes.txt";
+const std::string kVictimBytes = "the user's own notes";
 
 class Choices : public Selection {
 public:
@@ -80,7 +83,11 @@ const FaultChoice kFaults[] = {
     {"SetFileTime", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED}},
     {"GetFileInformationByHandle",
      {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED}},
+    {"SetEndOfFile", {ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_LOCK_VIOLATION}},
 };
+
+// What someone else left under the temporary copy's name, when it is not a copy of its own.
+enum class Planted { nothing, hardLink, symbolicLink, danglingLink };
 
 } // namespace
 
@@ -172,6 +179,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     machine.SetDirectoryWritable(cwd, cwdWritable);
 
+    machine.PutFile(kVictim, kVictimBytes);
+    const auto planted = static_cast<Planted>(input.ConsumeIntegralInRange<unsigned>(0, 3));
+    if (!copyExists && planted == Planted::hardLink) {
+        machine.AddHardLink(kVictim, copy);
+    } else if (!copyExists && planted == Planted::symbolicLink) {
+        machine.AddSymbolicLink(copy, kVictim);
+    } else if (!copyExists && planted == Planted::danglingLink) {
+        machine.AddSymbolicLink(copy, kVictim + L".new");
+    }
+    const bool linkPlanted = !copyExists && planted != Planted::nothing;
+
     const FaultChoice* fault = nullptr;
     if (input.ConsumeIntegralInRange<unsigned>(0, 2) == 0) {
         fault = &kFaults[input.ConsumeIntegralInRange<std::size_t>(
@@ -199,11 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fuzz::Tracing()) {
         std::fprintf(stderr,
-                     "path kind %u value kind %u layout %d attr %#x held %d copy %d ro %d cwd %s "
-                     "writable %d prefetch %d file error %d\n",
+                     "path kind %u value kind %u layout %d attr %#x held %d copy %d ro %d "
+                     "planted %u cwd %s writable %d prefetch %d file error %d\n",
                      pathKind, valueKind, layoutExists, static_cast<unsigned>(layoutAttributes),
-                     layoutHeld, copyExists, copyReadOnly, fuzz::Narrow(cwd).c_str(), cwdWritable,
-                     selection.PreFetchOn(), fileError);
+                     layoutHeld, copyExists, copyReadOnly, static_cast<unsigned>(planted),
+                     fuzz::Narrow(cwd).c_str(), cwdWritable, selection.PreFetchOn(), fileError);
         fuzz::TraceCalls(machine);
     }
     fuzz::CheckNothingLeftOpen(machine);
@@ -215,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(inPlace || inCopy, "the layout file's content was lost");
         // The copy is left behind only when it is the one place that still holds the content
         // (or when deleting it failed).
-        if (!fileError && !copyExists && fault == nullptr) {
+        if (!fileError && !copyExists && !linkPlanted && fault == nullptr) {
             FUZZ_CHECK(!machine.FileExists(copy) || !inPlace, "a needless Layout_back.ini remains");
         }
     }
@@ -223,6 +241,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Only a writable copy may be replaced, and then the layout file holds the content.
         FUZZ_CHECK(!copyReadOnly, "a read-only Layout_back.ini was removed");
     }
+    // Nothing is written through a link.
+    FUZZ_CHECK(machine.FileContent(kVictim) == kVictimBytes, "a file behind a link was changed");
+    FUZZ_CHECK(!machine.FileExists(kVictim + L".new"), "a file was created through a link");
     // The file error is the only way out of ApplySettings before the EnablePrefetcher write.
     if (!fileError && machine.CallsTo("RegCreateKeyExW").size() > 0) {
         const auto& creates = machine.CallsTo("RegCreateKeyExW");

@@ -19,14 +19,14 @@ HMODULE ModuleFor(const SimFile& file) {
     return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x10000000u + file.index));
 }
 
-std::shared_ptr<SimFile> ModuleFile(HMODULE module, std::wstring& path) {
+// The path of the file a module was loaded from; empty for a handle no load gave out.
+std::wstring ModulePath(HMODULE module) {
     for (const auto& [key, file] : State().files) {
         if (ModuleFor(*file) == module) {
-            path = file->path;
-            return file;
+            return file->path;
         }
     }
-    return nullptr;
+    return {};
 }
 
 // The folders a bare name is looked for in, in Windows' order for a process that changed
@@ -87,9 +87,7 @@ HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
     if (auto fault = Enter("GetModuleHandleW", name)) {
         return FailModule(*fault);
     }
-    return IEquals(name, L"kernel32.dll") || IEquals(name, L"kernel32")
-               ? kKernel32
-               : FailModule(ERROR_MOD_NOT_FOUND);
+    return IEquals(name, L"kernel32.dll") ? kKernel32 : FailModule(ERROR_MOD_NOT_FOUND);
 }
 
 HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
@@ -113,8 +111,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         TheMachine().dllDirectoriesAvailable) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
     }
-    std::wstring path;
-    if (ModuleFile(hModule, path) && IEquals(path, kSystemDirectory + L"\\shell32.dll") &&
+    if (IEquals(ModulePath(hModule), kSystemDirectory + L"\\shell32.dll") &&
         procedure == "ShellExecuteExW") {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteExW));
     }

@@ -1,9 +1,11 @@
-# Cross-compiles for 64-bit Windows with the posix-threads flavour of MinGW-w64.
+# Cross-compiles for 64-bit Windows with the win32-threads flavour of MinGW-w64. The posix flavour
+# links its threads runtime (winpthreads) into every static C++ program, and that runtime imports
+# GetTickCount64, which XP x64 lacks: its loader would refuse to start the program.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(triple x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_C_COMPILER ${triple}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
 set(CMAKE_RC_COMPILER ${triple}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

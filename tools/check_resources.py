@@ -5,10 +5,12 @@ Usage: check_resources.py EXE
 
 Reads the image with pefile (Debian: python3-pefile), then checks the two
 dialog templates, the string table, the icon group, the version block, the
-manifest and the DLLs the image imports. Prints every check; exits 1 and
-names each mismatch if any value differs, 2 if the file cannot be read at all.
+manifest, the DLLs and functions the image imports and the Windows version its
+header asks for. Prints every check; exits 1 and names each mismatch if any
+value differs, 2 if the file cannot be read at all.
 """
 
+import os
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -112,6 +114,12 @@ COMCTL_TOKEN = "6595b64144ccf1df"
 # The program runs elevated, so a DLL it imports must never be looked for in the
 # executable's folder: only DLLs that Windows always takes from the system directory.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+
+# The oldest Windows the program names is NT 5.2 x64 (XP x64, Server 2003 x64). Its loader
+# refuses an image that imports a function its DLLs lack, or whose header asks for more.
+OLDEST_WINDOWS = (5, 2)
+# One file per DLL (nt52-exports/<dll>.txt): the names that DLL exports on NT 5.2 x64.
+EXPORTS_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nt52-exports")
 
 
 class ReadError(Exception):
@@ -366,18 +374,58 @@ def check_version(ck):
     ck.expect("Translation (first pair, number of pairs)", trans, (TRANSLATION[0], len(TRANSLATION)))
 
 
+def nt52_exports(dll):
+    """The names `dll` exports on NT 5.2 x64, or None when there is no list for it."""
+    path = os.path.join(EXPORTS_DIR, dll.lower().removesuffix(".dll") + ".txt")
+    try:
+        with open(path, encoding="ascii") as f:
+            return {line.strip() for line in f if line.strip()}
+    except FileNotFoundError:
+        return None
+
+
+def functions_missing_on_nt52(entries):
+    """DLL!function for every imported function that NT 5.2 x64 does not export."""
+    missing = []
+    for entry in entries:
+        dll = entry.dll.decode("ascii", "replace")
+        exported = nt52_exports(dll)
+        if exported is None:
+            missing.append(f"{dll} (no NT 5.2 export list)")
+            continue
+        for imp in entry.imports:
+            if imp.name is None:
+                missing.append(f"{dll}!#{imp.ordinal} (by ordinal)")
+            elif imp.name.decode("ascii", "replace") not in exported:
+                missing.append(f"{dll}!{imp.name.decode('ascii', 'replace')}")
+    return missing
+
+
 def check_imports(ck):
-    dlls = [d.dll.decode("ascii", "replace")
-            for d in getattr(ck.pe, "DIRECTORY_ENTRY_IMPORT", [])]
-    delayed = [d.dll.decode("ascii", "replace")
-               for d in getattr(ck.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+    imported = getattr(ck.pe, "DIRECTORY_ENTRY_IMPORT", [])
+    delayed = getattr(ck.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+    dlls = [d.dll.decode("ascii", "replace") for d in imported]
     ck.expect_true("import directory read", "kernel32.dll" in (d.lower() for d in dlls),
                    ", ".join(dlls))
     ck.expect("imported DLLs outside the system-directory list",
               sorted(d for d in dlls if d.lower() not in SYSTEM_DLLS), [])
     # The delay-load helper searches like LoadLibrary, the executable's folder first.
     ck.expect("delay-loaded DLLs outside the system-directory list",
-              sorted(d for d in delayed if d.lower() not in SYSTEM_DLLS), [])
+              sorted(d.dll.decode("ascii", "replace") for d in delayed
+                     if d.dll.decode("ascii", "replace").lower() not in SYSTEM_DLLS), [])
+    ck.expect("imported functions that NT 5.2 x64 does not export",
+              functions_missing_on_nt52(imported), [])
+    ck.expect("delay-loaded functions that NT 5.2 x64 does not export",
+              functions_missing_on_nt52(delayed), [])
+
+
+def check_header(ck):
+    opt = ck.pe.OPTIONAL_HEADER
+    for what, version in (
+            ("subsystem version", (opt.MajorSubsystemVersion, opt.MinorSubsystemVersion)),
+            ("OS version", (opt.MajorOperatingSystemVersion, opt.MinorOperatingSystemVersion))):
+        ck.expect_true(f"{what} at most {OLDEST_WINDOWS[0]}.{OLDEST_WINDOWS[1]}",
+                       version <= OLDEST_WINDOWS, f"{version[0]}.{version[1]}")
 
 
 def local(tag):
@@ -437,7 +485,7 @@ def main(argv):
     print(f"checking resources of {argv[0]} ({len(res)} resources)")
     ck = Checker(pe, res)
     for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest,
-                 check_imports):
+                 check_imports, check_header):
         try:
             step(ck)
         except (ReadError, struct.error, IndexError, UnicodeDecodeError) as e:

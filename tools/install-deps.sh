@@ -8,10 +8,12 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
   # reading the built executable (tools/check_resources.py)
   python3-pefile
-  # Windows cross build
-  g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils
+  # Windows cross build (the win32-threads flavour: see cmake/mingw-w64.cmake)
+  g++-mingw-w64-x86-64-win32 mingw-w64-tools icoutils
   # running Windows programs headless (wine-run.sh)
   wine wine64 xvfb x11-utils xauth fonts-horai-umefont util-linux passwd
+  # Wine in the users' locale (Japanese, code page 932): the glibc locale it is built on
+  locales
   # driving and looking at windows
   imagemagick xdotool
 )
@@ -22,8 +24,12 @@ for p in "${packages[@]}"; do
   [[ $status == installed ]] || missing+=("$p")
 done
 
-if ((${#missing[@]} == 0)); then
-  echo "install-deps: all ${#packages[@]} packages present"
+# Wine takes its locale from LANG, and only from a locale glibc has been given.
+wine_locale=ja_JP.UTF-8
+locale_ready() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; }
+
+if ((${#missing[@]} == 0)) && locale_ready; then
+  echo "install-deps: all ${#packages[@]} packages and the $wine_locale locale present"
   exit 0
 fi
 
@@ -32,13 +38,19 @@ if ((EUID != 0)); then
   if command -v sudo >/dev/null; then
     sudo=(sudo -n)
   else
-    echo "install-deps: missing ${missing[*]}; run as root or install sudo" >&2
+    echo "install-deps: missing ${missing[*]} ${wine_locale}; run as root or install sudo" >&2
     exit 1
   fi
 fi
 
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-  -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
+if ((${#missing[@]} > 0)); then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
+fi
+if ! locale_ready; then
+  echo "install-deps: making the $wine_locale locale"
+  "${sudo[@]}" localedef -i ja_JP -f UTF-8 "$wine_locale"
+fi

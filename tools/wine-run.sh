@@ -7,6 +7,7 @@
 # The exit status is the program's. CMake uses this script as CMAKE_CROSSCOMPILING_EMULATOR.
 #
 # Environment: QM_WINEPREFIX  prefix to use (default <repo>/build/wine/prefix)
+#              LANG           always ja_JP.UTF-8 for Wine, whatever the caller has
 #              DISPLAY        used when set; otherwise a private Xvfb runs for the call
 #
 # Why the care below:
@@ -63,6 +64,10 @@ export WINEDEBUG=-all
 # No Mono/Gecko install prompts on the first run, and none of their cost afterwards.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# The users run Japanese Windows: code page 932 and Japanese system dialogs. Wine takes both
+# from the locale (tools/install-deps.sh makes it); no LC_* variable may override LANG.
+export LANG=ja_JP.UTF-8
+unset LC_ALL LC_CTYPE LC_MESSAGES LANGUAGE
 
 # Fd 9 holds this call's lock; no child may inherit it (a lingering wineserver would keep it).
 run_as() {

@@ -363,4 +363,11 @@ TEST_F(FileRulesTest, FileSharedForReadingCanBeOpenedByASecondReader) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
+// The users run Japanese Windows. Without the glibc locale Wine falls back to English without a
+// word, and every test here would then run in a code page the users never have.
+TEST(LocaleTest, WineRunsInTheJapaneseCodePageAndLanguage) {
+    EXPECT_EQ(GetACP(), 932u);
+    EXPECT_EQ(PRIMARYLANGID(GetUserDefaultUILanguage()), LANG_JAPANESE);
+}
+
 } // namespace

@@ -26,24 +26,38 @@ DWORD ServiceStartType(bool on, DWORD onByDefault, std::int32_t initial) {
 
 } // namespace
 
-void SettingsEngine::ApplySettings(const Selection& selection, CFile& layoutFile,
-                                   CFile& copyFile) const {
+FailedSettings SettingsEngine::ApplySettings(const Selection& selection, CFile& layoutFile,
+                                             CFile& copyFile) const {
+    FailedSettings failed;
+    // A failed step does not stop the later ones.
+    const auto store = [&failed](SettingId setting, LPCWSTR subkey, LPCWSTR name, DWORD data) {
+        if (!SetDword(subkey, name, data)) {
+            failed.set(setting);
+        }
+    };
     const bool nt6 = IsVistaOr7();
-    SetDword(regkey::kOptimalLayout, L"EnableAutoLayout", selection.AutoDefragOn() ? 1 : 0);
-    SetDword(nt6 ? regkey::kWSearch : regkey::kCisvc, L"Start",
-             ServiceStartType(selection.IndexOn(), nt6 ? kAutomatic : kManual, m_nInitial[Index]));
+    store(AutoDefrag, regkey::kOptimalLayout, L"EnableAutoLayout",
+          selection.AutoDefragOn() ? 1 : 0);
+    store(Index, nt6 ? regkey::kWSearch : regkey::kCisvc, L"Start",
+          ServiceStartType(selection.IndexOn(), nt6 ? kAutomatic : kManual, m_nInitial[Index]));
     if (nt6) {
-        SetDword(regkey::kPrefetchParameters, L"EnableSuperfetch",
-                 selection.SuperFetchOn() ? 3 : 0);
-        SetDword(regkey::kSysMain, L"Start",
-                 ServiceStartType(selection.SuperFetchOn(), kAutomatic, m_nInitial[SysMain]));
+        store(SuperFetch, regkey::kPrefetchParameters, L"EnableSuperfetch",
+              selection.SuperFetchOn() ? 3 : 0);
+        store(SuperFetch, regkey::kSysMain, L"Start",
+              ServiceStartType(selection.SuperFetchOn(), kAutomatic, m_nInitial[SysMain]));
     }
-    ProtectLayoutFile(selection.PreFetchOn(), layoutFile, copyFile);
-    SetDword(regkey::kPrefetchParameters, L"EnablePrefetcher", selection.PreFetchOn() ? 3 : 0);
+    if (!ProtectLayoutFile(selection.PreFetchOn(), layoutFile, copyFile)) {
+        failed.set(PreFetch);
+    }
+    store(PreFetch, regkey::kPrefetchParameters, L"EnablePrefetcher",
+          selection.PreFetchOn() ? 3 : 0);
     if (m_bWin7 == 1) {
         WCHAR parameters[64] = {};
         std::swprintf(parameters, 64, L"behavior set DisableDeleteNotify %d",
                       selection.TrimOn() ? 0 : 1);
-        RunHidden(L"fsutil.exe", parameters);
+        if (!RunHidden(L"fsutil.exe", parameters)) {
+            failed.set(Trim);
+        }
     }
+    return failed;
 }

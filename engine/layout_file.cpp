@@ -31,12 +31,8 @@ void ReadLayoutFilePath(WCHAR (&path)[MAX_PATH]) {
     }
 }
 
-} // namespace
-
-void ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
-    WCHAR path[MAX_PATH];
-    ReadLayoutFilePath(path);
-    if (path[0] == L'\0' || !layoutFile.Open(path, CFile::modeRead)) {
+void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
+    if (!layoutFile.Open(path, CFile::modeRead)) {
         return;
     }
     CFileStatus status;
@@ -76,4 +72,26 @@ void ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
         current.m_attribute = static_cast<BYTE>(current.m_attribute | CFile::readOnly);
     }
     CFile::SetStatus(path, current);
+}
+
+// Whether the file at `path` is as Prefetch wants it; no file there needs no protection.
+bool HasWantedReadOnlyBit(LPCWSTR path, bool prefetchOn) {
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return ((attributes & FILE_ATTRIBUTE_READONLY) != 0) != prefetchOn;
+}
+
+} // namespace
+
+bool ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
+    WCHAR path[MAX_PATH];
+    ReadLayoutFilePath(path);
+    if (path[0] == L'\0') {
+        return true;
+    }
+    RewriteWithReadOnlyBit(path, prefetchOn, layoutFile, copyFile);
+    return HasWantedReadOnlyBit(path, prefetchOn);
 }

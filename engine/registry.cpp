@@ -19,15 +19,17 @@ std::int32_t QueryDword(LPCWSTR subkey, LPCWSTR valueName) {
     return static_cast<std::int32_t>(data);
 }
 
-void SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data) {
+bool SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data) {
     HKEY created = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &created, nullptr) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     const RegKey key(created);
     if (RegSetValueExW(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                       sizeof(data)) == ERROR_SUCCESS) {
-        RegFlushKey(key.Get());
+                       sizeof(data)) != ERROR_SUCCESS) {
+        return false;
     }
+    RegFlushKey(key.Get());
+    return true;
 }

@@ -34,7 +34,11 @@ void RestartComputer() {
             ShowRestartFailed();
         }
     }
-    if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) {
+    // Every program is asked first and may save its work; only hung ones are ended. The reason
+    // logs a planned restart for a configuration change.
+    if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, SHTDN_REASON_MAJOR_OPERATINGSYSTEM |
+                                                         SHTDN_REASON_MINOR_RECONFIG |
+                                                         SHTDN_REASON_FLAG_PLANNED)) {
         ShowRestartFailed();
     }
 }

@@ -24,10 +24,12 @@ BOOL RunHidden(LPCWSTR program, LPCWSTR parameters) {
     info.lpParameters = parameters;
     info.lpDirectory = nullptr;
     info.nShow = SW_HIDE;
-    const BOOL started = shellExecuteEx(&info);
-    if (info.hProcess != nullptr) {
-        WaitForSingleObject(info.hProcess, INFINITE);
-        CloseHandle(info.hProcess);
+    if (!shellExecuteEx(&info) || info.hProcess == nullptr) {
+        return FALSE;
     }
-    return started;
+    DWORD exitCode = STILL_ACTIVE;
+    const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hProcess);
+    return ended && exitCode == 0 ? TRUE : FALSE;
 }

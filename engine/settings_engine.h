@@ -7,12 +7,16 @@
 #include "platform/win32.h"
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 
 class CFile;
 
 using SettingValues = std::array<std::int32_t, kSettingCount>;
+// The settings a selection could not put in place, by SettingId. The SysMain service follows the
+// SuperFetch pair, so a failure there counts as SuperFetch.
+using FailedSettings = std::bitset<kSettingCount>;
 
 // Registry locations under HKEY_LOCAL_MACHINE.
 namespace regkey {
@@ -44,9 +48,11 @@ public:
     static BOOL WriteInitialValue(LPCWSTR section, LPCWSTR text);
     static std::wstring GetProfilePath();
 
-    // Reads each choice from `selection` at the moment it is needed. A file error of the
-    // layout-file step propagates as CFileException and skips the remaining steps.
-    void ApplySettings(const Selection& selection, CFile& layoutFile, CFile& copyFile) const;
+    // Reads each choice from `selection` at the moment it is needed; returns what could not be
+    // put in place. A file error of the layout-file step propagates as CFileException and skips
+    // the remaining steps.
+    FailedSettings ApplySettings(const Selection& selection, CFile& layoutFile,
+                                 CFile& copyFile) const;
 
 private:
     void WriteFirstProfile(const std::wstring& path) const;

@@ -53,8 +53,12 @@ int AfxMessageBox(LPCWSTR text, UINT nType) {
     return MessageBoxW(g_messageBoxOwner, text, caption.c_str(), WithDefaultIcon(nType));
 }
 
-int AfxMessageBox(UINT nIDPrompt, UINT nType) {
+std::wstring AfxLoadString(UINT nID) {
     WCHAR text[1024] = {};
-    LoadStringW(nullptr, nIDPrompt, text, static_cast<int>(sizeof(text) / sizeof(text[0])));
-    return AfxMessageBox(text, nType);
+    LoadStringW(nullptr, nID, text, static_cast<int>(sizeof(text) / sizeof(text[0])));
+    return text;
+}
+
+int AfxMessageBox(UINT nIDPrompt, UINT nType) {
+    return AfxMessageBox(AfxLoadString(nIDPrompt).c_str(), nType);
 }

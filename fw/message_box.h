@@ -9,6 +9,9 @@
 // The executable's file name without its extension.
 std::wstring AfxGetAppName();
 
+// A string of the program's string table; empty when there is none.
+std::wstring AfxLoadString(UINT nID);
+
 // The window new message boxes belong to; the dialog machinery sets it while a dialog runs.
 HWND AfxGetMessageBoxOwner();
 void AfxSetMessageBoxOwner(HWND owner);

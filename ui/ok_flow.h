@@ -13,7 +13,7 @@ protected:
     ~DialogCloser() = default;
 };
 
-// Applies the selection, asks whether to restart now, restarts on Yes, and closes the dialog
-// after either answer. A file error of the layout-file step escapes as CFileException before
-// the question is asked, leaving the dialog open.
+// Applies the selection, names what could not be changed, asks whether to restart now, restarts on
+// Yes, and closes the dialog after either answer. A file error of the layout-file step escapes as
+// CFileException before the question is asked, leaving the dialog open.
 void RunOkFlow(const SettingsEngine& engine, const Selection& selection, DialogCloser& closer);

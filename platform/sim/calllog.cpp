@@ -43,6 +43,7 @@ void Machine::Reset() {
 
     launches.clear();
     waitCount = 0;
+    exitCode = 0;
     openProcessCount = 0;
     tokenOpens = true;
     privilegeHeld = true;

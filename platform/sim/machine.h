@@ -134,6 +134,7 @@ public:
     // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
     std::vector<LaunchRecord> launches;
     int waitCount = 0;        // WaitForSingleObject calls on a launched process
+    DWORD exitCode = 0;       // what every launched program ends with (GetExitCodeProcess)
     int openProcessCount = 0; // process handles handed out and not yet closed
 
     // --- Modules. kernel32 exports SetDefaultDllDirectories only while this is true (Windows 8,
@@ -147,10 +148,17 @@ public:
     bool tokenOpens = true;    // OpenProcessToken succeeds
     bool privilegeHeld = true; // else AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED
     bool exitSucceeds = true;  // ExitWindowsEx result
-    std::vector<UINT> exitRequests; // flags of every ExitWindowsEx call that was not faulted
+    struct ExitRequest {
+        UINT flags = 0;
+        DWORD reason = 0;
+        bool operator==(const ExitRequest& other) const {
+            return flags == other.flags && reason == other.reason;
+        }
+    };
+    std::vector<ExitRequest> exitRequests; // every ExitWindowsEx call that was not faulted
 
-    // --- Message boxes: answered from the script in order; when it is empty, IDOK for OK
-    // boxes and IDNO for Yes/No boxes.
+    // --- Message boxes: OK boxes return IDOK; the others are answered from the script in
+    // order, and when it is empty with IDNO for Yes/No boxes.
     std::vector<int> messageBoxAnswers;
     std::vector<MessageBoxRecord> messageBoxes;
 

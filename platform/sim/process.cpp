@@ -105,6 +105,17 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     return WAIT_OBJECT_0;
 }
 
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    if (auto fault = Enter("GetExitCodeProcess")) {
+        return Fail(*fault);
+    }
+    if (!FindHandle(hProcess, HandleKind::Process) || !lpExitCode) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    *lpExitCode = TheMachine().exitCode;
+    return TRUE;
+}
+
 HANDLE GetCurrentProcess() {
     Enter("GetCurrentProcess"); // cannot fail on Windows, so faults are not applied
     return kCurrentProcess;
@@ -170,12 +181,12 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
     return TRUE;
 }
 
-BOOL ExitWindowsEx(UINT uFlags, DWORD /*dwReason*/) {
+BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {
     if (auto fault = Enter("ExitWindowsEx", {}, uFlags)) {
         return Fail(*fault);
     }
     Machine& m = TheMachine();
-    m.exitRequests.push_back(uFlags);
+    m.exitRequests.push_back({uFlags, dwReason});
     // The outcome is the test's to choose (exitSucceeds), whatever the privilege steps did.
     if (!m.exitSucceeds) {
         return Fail(ERROR_PRIVILEGE_NOT_HELD);

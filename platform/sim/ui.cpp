@@ -20,7 +20,8 @@ int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
     }
     Machine& m = TheMachine();
     m.messageBoxes.push_back(MessageBoxRecord{hWnd, Str(lpText), Str(lpCaption), uType});
-    if (!m.messageBoxAnswers.empty()) {
+    // A box with only an OK button has nothing to answer and leaves the script alone.
+    if ((uType & MB_TYPEMASK) != MB_OK && !m.messageBoxAnswers.empty()) {
         const int answer = m.messageBoxAnswers.front();
         m.messageBoxAnswers.erase(m.messageBoxAnswers.begin());
         return answer;

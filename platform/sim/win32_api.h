@@ -267,6 +267,8 @@ struct SHELLEXECUTEINFOW {
 using LPSHELLEXECUTEINFOW = SHELLEXECUTEINFOW*;
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+#define STILL_ACTIVE 259u
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // Token privileges and shutdown
 #define TOKEN_QUERY 0x0008u
@@ -277,6 +279,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 #define EWX_SHUTDOWN 0x1u
 #define EWX_REBOOT 0x2u
 #define EWX_FORCE 0x4u
+#define EWX_FORCEIFHUNG 0x10u
+#define SHTDN_REASON_MAJOR_OPERATINGSYSTEM 0x00020000u
+#define SHTDN_REASON_MINOR_RECONFIG 0x00000004u
+#define SHTDN_REASON_FLAG_PLANNED 0x80000000u
 struct LUID {
     DWORD LowPart;
     LONG HighPart;

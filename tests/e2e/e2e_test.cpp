@@ -23,6 +23,8 @@ const std::wstring kMarkerDll = FromUnixPath(QM_E2E_MARKER_DLL);
 const wchar_t* const kRestartPrompt = L"設定を反映するためには、コンピュータの再起動が必要です。\n"
                                       L"今すぐコンピュータを再起動しますか？";
 
+const wchar_t* const kNotChanged = L"次の設定を変更できませんでした。\n";
+
 // A layout file of several copy chunks, with every byte value, so that a lost or reordered
 // chunk shows.
 std::string LayoutContent() {
@@ -218,6 +220,23 @@ protected:
         ASSERT_NE(question.hwnd, nullptr);
         app_->Answer(question.hwnd, IDYES);
         ExpectEndsWithoutMessage();
+    }
+
+    // Checks that `box` names the features that could not be changed (one per line), closes it
+    // and returns the box that follows, the restart question.
+    Popup ExpectNotChanged(const Popup& box, const wchar_t* features) {
+        EXPECT_EQ(Narrow(box.caption), "Quillmarsh");
+        EXPECT_EQ(Narrow(box.text), Narrow(std::wstring(kNotChanged) + features));
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(Narrow(box.icon), "exclamation");
+        if (box.hwnd == nullptr) {
+            return {};
+        }
+        app_->Answer(box.hwnd, IDOK);
+        EXPECT_TRUE(app_->WaitUntilGone(box.hwnd));
+        const HWND next = app_->WaitForPopup();
+        EXPECT_NE(next, nullptr) << "no restart question after the message";
+        return next != nullptr ? app_->ReadPopup(next) : Popup{};
     }
 
     static void ExpectRestartQuestion(const Popup& box) {
@@ -636,9 +655,9 @@ TEST_F(E2e, EnterAfterARadioClickApplies) {
     EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({0}));
 }
 
-// --- 9. A layout file held open elsewhere is left alone.
+// --- 9. A layout file held open elsewhere, or no room for its copy: left alone, and said so.
 
-TEST_F(E2e, LockedLayoutFileIsLeftAloneAndTheRestApplies) {
+TEST_F(E2e, UnprotectedLayoutFileIsNamedAndTheRestApplies) {
     SetWindowsVersion(L"win7");
     const std::wstring layout = MakeLayoutFile();
     const HANDLE held = CreateFileW(layout.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -648,13 +667,23 @@ TEST_F(E2e, LockedLayoutFileIsLeftAloneAndTheRestApplies) {
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
     app.Click(IDC_ALL_OFF);
-    AnswerRestartQuestion(PressOk(), IDNO);
+    AnswerRestartQuestion(ExpectNotChanged(PressOk(), L"プリフェッチ"), IDNO);
     CloseHandle(held);
 
     ExpectWritten({"0", "4", "0", "4", "0"});
     EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
     ExpectLayout(layout, false);
     EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
+
+    // A current directory in which the copy cannot be created.
+    const std::wstring readOnly = EnvPath("QM_E2E_READONLY_DIR");
+    ASSERT_FALSE(readOnly.empty()) << "tests/e2e/run-e2e.sh gives the driver that folder";
+    Launch(folder, readOnly);
+    ASSERT_NE(app_->Dialog(), nullptr);
+    app_->Click(IDC_ALL_OFF);
+    AnswerRestartQuestion(ExpectNotChanged(PressOk(), L"プリフェッチ"), IDNO);
+    ExpectLayout(layout, false);
+    EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
 }
 
 // --- 10. A full disk while copying the layout file.
@@ -720,23 +749,64 @@ TEST_F(E2e, FullDiskDuringTheLayoutCopyKeepsTheDialogOpen) {
     RemoveTree(cwd);
 }
 
-// --- 11. Yes: the restart is requested, and no failure message appears.
+// --- 11. Yes: a restart like Windows' own, which asks the other programs first.
 
-TEST_F(E2e, YesRequestsTheRestartWithoutAFailureMessage) {
+TEST_F(E2e, YesRestartsAfterAskingTheOtherProgramsAndWithoutAFailureMessage) {
     SetWindowsVersion(L"win7");
     const std::wstring folder = Install(L"run");
+    // Another program the user has open, which could hold unsaved work.
+    const std::wstring other = folder_ + L"\\other.exe";
+    const std::wstring otherLog = std::wstring(kRoot) + L"\\other.log";
+    DeleteFileW(otherLog.c_str());
+    ASSERT_TRUE(CopyFileW(kRecorder.c_str(), other.c_str(), FALSE));
+    std::wstring commandLine = L"\"" + other + L"\" --window";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(other.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    for (int i = 0; i < 200 && !ReadBytes(otherLog); ++i) {
+        Sleep(50);
+    }
+    // Wine's own wineboot ends the session as Windows does; the stand-in would only log it.
+    UseStandIn(Tool::Wineboot, false);
     AppDriver& app = Launch(folder);
-    ASSERT_NE(app.Dialog(), nullptr);
-    AllOffOkAndYes();
-    // ExitWindowsEx(EWX_REBOOT | EWX_FORCE) runs "wineboot --kill", without --shutdown.
-    const std::vector<std::string> runs = ToolRuns(Tool::Wineboot);
-    ASSERT_EQ(runs.size(), 1u) << "restart requests";
-    EXPECT_NE(runs[0].find("--kill"), std::string::npos) << runs[0];
-    EXPECT_EQ(runs[0].find("--shutdown"), std::string::npos) << runs[0];
+    if (app.Dialog() != nullptr) {
+        AllOffOkAndYes();
+    }
+    UseStandIn(Tool::Wineboot, true);
+
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0)
+        << "the other program was not told that the session ends";
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(ReadBytes(otherLog), "open\nWM_QUERYENDSESSION\nWM_ENDSESSION 1\n");
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
 }
 
-// --- 12. Elevated from a folder others can write to.
+// --- 12. A key that refuses values and a TRIM tool that fails: named before the question.
+
+TEST_F(E2e, RefusedKeyAndFailingToolAreNamedBeforeTheRestartQuestion) {
+    SetWindowsVersion(L"win7");
+    Store({1, 2, 3, 2, 3, 0});
+    RefuseValues(kSysMain);
+    SetToolExitCode(Tool::Fsutil, 1);
+    const std::wstring folder = Install(L"run");
+    AppDriver& app = Launch(folder);
+    ASSERT_NE(app.Dialog(), nullptr);
+    app.Click(IDC_ALL_OFF);
+
+    const Popup box = PressOk();
+    if (box.hwnd != nullptr) {
+        Screenshot(L"not-changed", box.hwnd);
+    }
+    AnswerRestartQuestion(ExpectNotChanged(box, L"スーパーフェッチ\nTrim機能"), IDNO);
+    ExpectWritten({"0", "4", "0", "2", "0"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+}
+
+// --- 13. Elevated from a folder others can write to.
 
 // Every DLL the program has been seen to load under Wine (start-up, the About box, OK with the
 // tool, the restart), and the ones Windows is known to search the program's folder for.

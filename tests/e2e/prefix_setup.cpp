@@ -2,6 +2,8 @@
 
 #include "utf8.h"
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -50,6 +52,22 @@ void ClearProgramValues() {
 
 void PutDword(const wchar_t* key, const wchar_t* name, DWORD value) {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof(value));
+}
+
+void RefuseValues(const wchar_t* key) {
+    HKEY opened = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    // Everyone: denied KEY_SET_VALUE, allowed everything else.
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(opened);
 }
 
 void PutString(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
@@ -229,17 +247,26 @@ bool ToolStandIns::Install(const std::wstring& recorder, std::string& error) {
             error = "cannot install the recorder as " + Narrow(installed);
             return false;
         }
-        const std::wstring override = std::wstring(tool) + L".exe";
-        RegSetKeyValueW(HKEY_CURRENT_USER, kDllOverrides, override.c_str(), REG_SZ, L"native",
-                        sizeof(L"native"));
     }
+    UseStandIn(Tool::Fsutil, true);
+    UseStandIn(Tool::Wineboot, true);
     return true;
 }
 
-void ToolStandIns::Restore() {
-    for (const wchar_t* tool : kTools) {
-        const std::wstring override = std::wstring(tool) + L".exe";
+void UseStandIn(Tool tool, bool standIn) {
+    const std::wstring override = std::wstring(kTools[static_cast<int>(tool)]) + L".exe";
+    if (standIn) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kDllOverrides, override.c_str(), REG_SZ, L"native",
+                        sizeof(L"native"));
+    } else {
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kDllOverrides, override.c_str());
+    }
+}
+
+void ToolStandIns::Restore() {
+    UseStandIn(Tool::Fsutil, false);
+    UseStandIn(Tool::Wineboot, false);
+    for (const wchar_t* tool : kTools) {
         const std::wstring installed = SystemDirectory() + L"\\" + tool + L".exe";
         const std::wstring backup = std::wstring(kBackup) + L"\\" + tool + L".exe";
         if (Exists(backup) && CopyFileW(backup.c_str(), installed.c_str(), FALSE)) {
@@ -264,9 +291,17 @@ std::vector<std::string> ToolRuns(Tool tool) {
     return lines;
 }
 
+void SetToolExitCode(Tool tool, int code) {
+    const std::wstring file =
+        std::wstring(kRoot) + L"\\" + kTools[static_cast<int>(tool)] + L".exitcode";
+    WriteBytes(file, std::to_string(code));
+}
+
 void ClearToolRuns() {
     for (const wchar_t* tool : kTools) {
-        DeleteFileW((std::wstring(kRoot) + L"\\" + tool + L".log").c_str());
+        for (const wchar_t* extension : {L".log", L".exitcode"}) {
+            DeleteFileW((std::wstring(kRoot) + L"\\" + tool + extension).c_str());
+        }
     }
 }
 

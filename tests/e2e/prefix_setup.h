@@ -30,6 +30,9 @@ extern const wchar_t* const kRoot;
 void ClearProgramValues();
 
 void PutDword(const wchar_t* key, const wchar_t* name, DWORD value);
+// Creates the key with a DACL that lets no one store a value in it (ClearProgramValues removes
+// it): the program's RegCreateKeyExW(KEY_ALL_ACCESS) then fails with ERROR_ACCESS_DENIED.
+void RefuseValues(const wchar_t* key);
 void PutString(const wchar_t* key, const wchar_t* name, const std::wstring& text);
 
 // The data of a REG_DWORD value; nothing when the value is absent or of another type.
@@ -81,6 +84,10 @@ public:
 };
 
 enum class Tool { Fsutil, Wineboot };
+// Makes Wine run the installed stand-in (the default) or its own built-in tool.
+void UseStandIn(Tool tool, bool standIn);
+// The exit code of the tool's stand-in until ClearToolRuns; 0 before.
+void SetToolExitCode(Tool tool, int code);
 // The lines the tool's stand-in logged ("show=<n> <parameters>"); empty when it never ran.
 std::vector<std::string> ToolRuns(Tool tool);
 void ClearToolRuns();

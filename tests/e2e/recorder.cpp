@@ -1,10 +1,15 @@
 // Stands in for a system tool (fsutil.exe, wineboot.exe) during the end-to-end runs: appends how
-// it was started to C:\qm-e2e\<own base name>.log and exits 0, so the suite sees whether, how
-// often, how and with which parameters the program launched the tool.
+// it was started to C:\qm-e2e\<own base name>.log and exits with the number in
+// C:\qm-e2e\<own base name>.exitcode, or 0 without that file, so the suite sees whether, how
+// often, how and with which parameters the program launched the tool, and can make it fail.
+// Started with "--window" it is instead another program the user has open: a window that logs
+// the end-of-session messages it gets and agrees to end.
 #include "utf8.h"
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -24,24 +29,84 @@ std::wstring OwnBaseName() {
     return name;
 }
 
-} // namespace
+std::wstring OwnFile(const wchar_t* extension) {
+    return L"C:\\qm-e2e\\" + OwnBaseName() + extension;
+}
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR parameters, int) {
-    // -1 when the launcher did not ask for a show state; a hidden launch records 0 (SW_HIDE).
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    GetStartupInfoW(&startup);
-    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
-
-    const std::string line = e2e::Utf8(L"show=" + std::to_wstring(show) + L" " +
-                                       (parameters ? parameters : L"") + L"\n");
-    const std::wstring log = L"C:\\qm-e2e\\" + OwnBaseName() + L".log";
-    const HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+void Log(const std::wstring& text) {
+    const std::string line = e2e::Utf8(text + L"\n");
+    const HANDLE file = CreateFileW(OwnFile(L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         CloseHandle(file);
     }
+}
+
+int ExitCode() {
+    char text[16] = {};
+    const HANDLE file = CreateFileW(OwnFile(L".exitcode").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD read = 0;
+    ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+    CloseHandle(file);
+    return std::atoi(text);
+}
+
+LRESULT CALLBACK OtherProgramProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        Log(L"WM_QUERYENDSESSION");
+        return TRUE;
+    case WM_ENDSESSION:
+        Log(L"WM_ENDSESSION " + std::to_wstring(wParam));
+        if (wParam) {
+            DestroyWindow(window);
+        }
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+int RunOtherProgram(HINSTANCE instance) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = OtherProgramProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"QmE2eOtherProgram";
+    RegisterClassW(&windowClass);
+    const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"qm-e2e other program",
+                                        WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                        nullptr, instance, nullptr);
+    if (window == nullptr) {
+        return 1;
+    }
+    Log(L"open");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
     return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR parameters, int) {
+    if (parameters != nullptr && std::wcscmp(parameters, L"--window") == 0) {
+        return RunOtherProgram(instance);
+    }
+    // -1 when the launcher did not ask for a show state; a hidden launch records 0 (SW_HIDE).
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
+    Log(L"show=" + std::to_wstring(show) + L" " + (parameters ? parameters : L""));
+    return ExitCode();
 }

@@ -2,6 +2,7 @@
 # Runs the end-to-end driver under Wine, with what only this side can prepare:
 # - as root, a 64 KiB tmpfs at WORKDIR/full that the Wine user owns, so the driver can fill it
 #   and give the program a full current directory (the driver itself cannot mount);
+# - WORKDIR/readonly, a current directory in which nothing can be created;
 # - WORKDIR/shots for the dialog pictures, converted to PNG afterwards.
 #
 #   tests/e2e/run-e2e.sh WORKDIR DRIVER.exe [ARGS...]
@@ -18,6 +19,9 @@ mkdir -p "$work/shots"
 rm -f "$work"/shots/*.ppm "$work"/*.png
 export QM_E2E_SHOT_DIR=$work/shots
 full=$work/full
+mkdir -p "$work/readonly"
+chmod 0555 "$work/readonly"
+export QM_E2E_READONLY_DIR=$work/readonly
 
 unmount_full() {
   if mountpoint -q "$full" 2>/dev/null; then
@@ -45,11 +49,13 @@ fi
 rc=0
 "$wine_run" "$driver" "$@" || rc=$?
 
-# A driver that died mid-run (killed, crashed) leaves the tool stand-ins installed.
+# A driver that died mid-run (killed, crashed) leaves the tool stand-ins installed, and may have
+# died with exit code 0: a restart that ends every process of the prefix does that.
 prefix=${QM_WINEPREFIX:-$repo/build/wine/prefix}
 if [[ -e $prefix/drive_c/qm-e2e-backup ]]; then
-  echo "run-e2e: putting the prefix's own tools back" >&2
+  echo "run-e2e: the driver died before the end of the suite; putting the prefix's own tools back" >&2
   "$wine_run" "$driver" --restore-prefix || true
+  ((rc != 0)) || rc=1
 fi
 
 for picture in "$work"/shots/*.ppm; do

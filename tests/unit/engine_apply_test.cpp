@@ -3,7 +3,9 @@
 #include "fw/file.h"
 #include "fw/system_library.h"
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -14,7 +16,7 @@ struct Written {
 };
 
 Written Apply(Generation generation, const Selection& selection, std::int32_t initialIndex = 0,
-              std::int32_t initialSysMain = 0) {
+              std::int32_t initialSysMain = 0, FailedSettings* failed = nullptr) {
     SetGeneration(generation);
     SettingsEngine engine;
     engine.DetectOsVersion();
@@ -22,7 +24,10 @@ Written Apply(Generation generation, const Selection& selection, std::int32_t in
     engine.m_nInitial[SysMain] = initialSysMain;
     CFile layout;
     CFile copy;
-    engine.ApplySettings(selection, layout, copy);
+    const FailedSettings notChanged = engine.ApplySettings(selection, layout, copy);
+    if (failed != nullptr) {
+        *failed = notChanged;
+    }
     sim::Machine& m = sim::TheMachine();
     return {m.DwordValue(kHklmOptimalLayout, L"EnableAutoLayout"),
             m.DwordValue(kHklmWSearch, L"Start"),
@@ -176,6 +181,62 @@ TEST_F(EngineTest, ToolThatCannotStartIsNotWaitedFor) {
     const Written w = Apply(Generation::Win7, FixedSelection());
     EXPECT_EQ(machine().waitCount, 0);
     EXPECT_EQ(w.prefetcher, 0u);
+}
+
+TEST_F(EngineTest, ReportsEachSettingThatCouldNotBeChanged) {
+    const std::wstring layout = L"C:\\Windows\\Prefetch\\Layout.ini";
+    struct Case {
+        const char* what;
+        Generation generation;
+        std::function<void()> prepare;
+        std::vector<SettingId> failed;
+    };
+    const Case cases[] = {
+        {"all changed", Generation::Win7, [] {}, {}},
+        {"tool ends with 1", Generation::Win7, [] { machine().exitCode = 1; }, {Trim}},
+        {"tool missing",
+         Generation::Win7,
+         [] { DeleteFileW(L"C:\\Windows\\system32\\fsutil.exe"); },
+         {Trim}},
+        {"wait fails",
+         Generation::Win7,
+         [] { machine().InjectFault("WaitForSingleObject", ERROR_INVALID_HANDLE); },
+         {Trim}},
+        {"no tool on Vista", Generation::Vista, [] { machine().exitCode = 1; }, {}},
+        {"SysMain key refused",
+         Generation::Vista,
+         [] { machine().InjectFault("RegCreateKeyExW", ERROR_ACCESS_DENIED, 4); },
+         {SuperFetch}},
+        {"every store refused",
+         Generation::Xp,
+         [] { machine().InjectFault("RegSetValueExW", ERROR_ACCESS_DENIED); },
+         {AutoDefrag, Index, PreFetch}},
+        {"layout held elsewhere",
+         Generation::Xp,
+         [&] {
+             machine().PutFile(layout, "layout");
+             machine().HoldOpenByOtherProcess(layout);
+         },
+         {PreFetch}},
+        {"layout already read-only",
+         Generation::Xp,
+         [&] { machine().PutFile(layout, "layout", FILE_ATTRIBUTE_READONLY); },
+         {}},
+        {"no layout file at the path", Generation::Xp, [] {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        machine().SetStringValue(kHklmOptimalLayout, L"LayoutFilePath", layout);
+        c.prepare();
+        FailedSettings failed;
+        Apply(c.generation, FixedSelection(), 0, 0, &failed);
+        FailedSettings expected;
+        for (const SettingId setting : c.failed) {
+            expected.set(setting);
+        }
+        EXPECT_EQ(failed, expected);
+    }
 }
 
 TEST_F(EngineTest, FlushOnlyAfterASuccessfulStoreAndLaterWritesStillHappen) {

@@ -49,6 +49,7 @@ const std::map<std::string, std::vector<DWORD>> kErrors = {
     {"SetEndOfFile", {ERROR_DISK_FULL}},
     {"ShellExecuteExW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
     {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
+    {"GetExitCodeProcess", {ERROR_INVALID_HANDLE}},
     {"MessageBoxW", {ERROR_NOT_ENOUGH_MEMORY}},
     {"OpenProcessToken", {ERROR_ACCESS_DENIED}},
     {"LookupPrivilegeValueW", {ERROR_NO_SUCH_PRIVILEGE}},
@@ -67,17 +68,18 @@ const std::set<std::string> kFileClassCalls = {
 struct Write {
     std::wstring key;
     std::wstring value;
+    std::wstring feature; // as the message after OK names it
 };
 
 // The values ApplySettings writes on a generation, in their order.
 std::vector<Write> WritesFor(bool nt6) {
-    std::vector<Write> writes = {{kHklmOptimalLayout, L"EnableAutoLayout"},
-                                 {nt6 ? kHklmWSearch : kHklmCisvc, L"Start"}};
+    std::vector<Write> writes = {{kHklmOptimalLayout, L"EnableAutoLayout", kNameAutoDefrag},
+                                 {nt6 ? kHklmWSearch : kHklmCisvc, L"Start", kNameIndex}};
     if (nt6) {
-        writes.push_back({kHklmPrefetch, L"EnableSuperfetch"});
-        writes.push_back({kHklmSysMain, L"Start"});
+        writes.push_back({kHklmPrefetch, L"EnableSuperfetch", kNameSuperFetch});
+        writes.push_back({kHklmSysMain, L"Start", kNameSuperFetch});
     }
-    writes.push_back({kHklmPrefetch, L"EnablePrefetcher"});
+    writes.push_back({kHklmPrefetch, L"EnablePrefetcher", kNamePreFetch});
     return writes;
 }
 
@@ -257,19 +259,56 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
                 continue;
             }
             EXPECT_EQ(run.closed, 1) << "the dialog closes after the question";
-            const bool questionLost = hit("MessageBoxW") && nth == 1;
+
+            // What could not be changed is named before the question: a refused registry
+            // write, a layout file left with the wrong read-only bit, a TRIM tool that did not
+            // start or end with 0. Checking the bit may itself fail and count as not changed.
+            std::vector<std::wstring> notChanged;
+            for (size_t k = 0; k < writes.size(); ++k) {
+                if ((hit("RegCreateKeyExW") || hit("RegSetValueExW")) &&
+                    nth == static_cast<int>(k) + 1) {
+                    notChanged.push_back(writes[k].feature);
+                }
+            }
+            const auto layoutAttributes = machine().FileAttributes(kLayout);
+            const bool layoutWrong =
+                layoutAttributes.has_value() &&
+                ((*layoutAttributes & FILE_ATTRIBUTE_READONLY) != 0) == s.allOn;
+            const bool checkFailed =
+                hit("GetFileAttributesW") && inApply && error != ERROR_FILE_NOT_FOUND;
+            // Without the path from the registry there is no file to protect.
+            const bool pathLost = inApply && (hit("RegOpenKeyExW") || hit("RegQueryValueExW"));
+            if ((layoutWrong && !pathLost) || checkFailed) {
+                notChanged.push_back(kNamePreFetch);
+            }
+            if (run.engine.m_bWin7 == 1 &&
+                (launchHit || hit("WaitForSingleObject") || hit("GetExitCodeProcess"))) {
+                notChanged.push_back(kNameTrim);
+            }
+            std::vector<std::wstring> expected;
+            if (!notChanged.empty()) {
+                expected.push_back(NotChangedMessage(notChanged));
+            }
+            expected.push_back(kRestartPromptText);
+            const size_t question = expected.size(); // the question's MessageBoxW call
+            const bool questionLost = hit("MessageBoxW") && nth == static_cast<int>(question);
+            if (hit("MessageBoxW") && nth <= static_cast<int>(question)) {
+                expected.erase(expected.begin() + (nth - 1));
+            }
             EXPECT_EQ(machine().CallsTo("ExitWindowsEx").size(), questionLost ? 0u : 1u)
                 << "Yes always reaches the restart request";
+            ASSERT_GE(boxes.size(), expected.size());
+            for (size_t b = 0; b < expected.size(); ++b) {
+                EXPECT_EQ(boxes[b].text, expected[b]);
+                EXPECT_EQ(boxes[b].type, expected[b] == kRestartPromptText
+                                             ? 0x44u
+                                             : static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+            }
             size_t failures = 0;
-            for (size_t b = 0; b < boxes.size(); ++b) {
-                if (b == 0 && !questionLost) {
-                    EXPECT_EQ(boxes[b].text, kRestartPromptText);
-                    EXPECT_EQ(boxes[b].type, 0x44u);
-                } else {
-                    EXPECT_EQ(boxes[b].text, kRestartFailedText);
-                    EXPECT_EQ(boxes[b].type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
-                    ++failures;
-                }
+            for (size_t b = expected.size(); b < boxes.size(); ++b) {
+                EXPECT_EQ(boxes[b].text, kRestartFailedText);
+                EXPECT_EQ(boxes[b].type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+                ++failures;
             }
             const size_t failedSteps =
                 (hit("OpenProcessToken") || hit("AdjustTokenPrivileges") || hit("ExitWindowsEx"))

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 inline const std::wstring kHklmOptimalLayout = std::wstring(L"HKLM\\") + regkey::kOptimalLayout;
 inline const std::wstring kHklmWSearch = std::wstring(L"HKLM\\") + regkey::kWSearch;
@@ -20,6 +22,26 @@ inline const std::wstring kRestartFailedText =
     L"コンピュータを再起動できませんでした。\n「スタート」メニューから手動で再起動してください。";
 inline const std::wstring kRestartPromptText = L"設定を反映するためには、コンピュータの再起動が必要"
                                                L"です。\n今すぐコンピュータを再起動しますか？";
+
+// The message after OK names each feature it could not change, in the dialog's order.
+inline const std::wstring kNotChangedText = L"次の設定を変更できませんでした。";
+inline const std::wstring kNameAutoDefrag = L"自動デフラグ";
+inline const std::wstring kNameIndex = L"インデックスサービス";
+inline const std::wstring kNameSuperFetch = L"スーパーフェッチ";
+inline const std::wstring kNamePreFetch = L"プリフェッチ";
+inline const std::wstring kNameTrim = L"Trim機能";
+
+// The text of that message for `features`; empty when every feature changed.
+inline std::wstring NotChangedMessage(const std::vector<std::wstring>& features) {
+    std::wstring text;
+    for (const std::wstring& name :
+         {kNameAutoDefrag, kNameIndex, kNameSuperFetch, kNamePreFetch, kNameTrim}) {
+        if (std::find(features.begin(), features.end(), name) != features.end()) {
+            text += L"\n" + name;
+        }
+    }
+    return text.empty() ? text : kNotChangedText + text;
+}
 
 enum class Generation { Xp, Vista, Win7 };
 
@@ -43,6 +65,11 @@ protected:
         machine().Reset();
         machine().SetStringResource(102, kRestartPromptText);
         machine().SetStringResource(129, kRestartFailedText);
+        const std::wstring names[] = {kNotChangedText, kNameAutoDefrag, kNameIndex,
+                                      kNameSuperFetch, kNamePreFetch,   kNameTrim};
+        for (UINT id = 130; id <= 135; ++id) {
+            machine().SetStringResource(id, names[id - 130]);
+        }
         machine().PutFile(L"C:\\Windows\\system32\\fsutil.exe", "the system's tool");
     }
     static sim::Machine& machine() { return sim::TheMachine(); }

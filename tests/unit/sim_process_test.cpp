@@ -121,7 +121,8 @@ TEST_F(SimProcess, RebootSucceedsOnceThePrivilegeIsEnabled) {
     DWORD adjustError = 99;
     EXPECT_TRUE(Reboot(&adjustError));
     EXPECT_EQ(adjustError, static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(m.exitRequests, std::vector<UINT>{EWX_REBOOT | EWX_FORCE});
+    EXPECT_EQ(m.exitRequests,
+              (std::vector<sim::Machine::ExitRequest>{{EWX_REBOOT | EWX_FORCE, 0}}));
 }
 
 TEST_F(SimProcess, AMissingPrivilegeIsReportedBySucceedingWithNotAllAssigned) {
@@ -160,16 +161,18 @@ TEST_F(SimProcess, TokenAndPrivilegeFailures) {
 TEST_F(SimProcess, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
     m.messageBoxAnswers = {IDYES};
     const HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x20));
+    // Only an OK button: nothing to answer, so the script is left for the next box.
+    EXPECT_EQ(MessageBoxW(nullptr, L"Note", L"Q", MB_OK | MB_ICONEXCLAMATION), IDOK);
     EXPECT_EQ(MessageBoxW(owner, L"Restart now?", L"Quillmarsh", MB_YESNO | MB_ICONQUESTION),
               IDYES);
     EXPECT_EQ(MessageBoxW(nullptr, L"Again?", L"Q", MB_YESNO), IDNO);
     EXPECT_EQ(MessageBoxW(nullptr, L"Done", L"Q", MB_OK | MB_ICONINFORMATION), IDOK);
     EXPECT_EQ(MessageBoxW(nullptr, L"Go?", L"Q", MB_OKCANCEL), IDOK);
-    ASSERT_EQ(m.messageBoxes.size(), 4u);
-    EXPECT_EQ(m.messageBoxes[0].owner, owner);
-    EXPECT_EQ(m.messageBoxes[0].text, L"Restart now?");
-    EXPECT_EQ(m.messageBoxes[0].caption, L"Quillmarsh");
-    EXPECT_EQ(m.messageBoxes[0].type, MB_YESNO | MB_ICONQUESTION);
+    ASSERT_EQ(m.messageBoxes.size(), 5u);
+    EXPECT_EQ(m.messageBoxes[1].owner, owner);
+    EXPECT_EQ(m.messageBoxes[1].text, L"Restart now?");
+    EXPECT_EQ(m.messageBoxes[1].caption, L"Quillmarsh");
+    EXPECT_EQ(m.messageBoxes[1].type, MB_YESNO | MB_ICONQUESTION);
     EXPECT_TRUE(m.messageBoxAnswers.empty());
 }
 

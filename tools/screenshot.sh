@@ -5,6 +5,7 @@
 #   docs/screenshot-xp.png            the main dialog on the XP generation
 #   docs/screenshot-about.png         the About box
 #   docs/screenshot-restart.png       the restart question after OK
+#   docs/screenshot-not-changed.png   the message after OK naming what could not be changed
 #   docs/screenshot-win7-144dpi.png   the main dialog on Windows 7 at 144 DPI (150 %)
 set -euo pipefail
 
@@ -21,7 +22,7 @@ run_scenarios() {
   tests/e2e/run-e2e.sh "$work" "$driver" --gtest_filter="$filter" --gtest_color=no
 }
 
-run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool'
+run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool:E2e.RefusedKeyAndFailingToolAreNamedBeforeTheRestartQuestion'
 
 # Wine takes the screen resolution from this value (it wins over the machine-wide one) when a
 # program starts. The tests expect 96 DPI, so the value is put back as it was, even after a
@@ -52,5 +53,6 @@ cp build/e2e/dialog-win7.png docs/screenshot-win7.png
 cp build/e2e/dialog-winxp64.png docs/screenshot-xp.png
 cp build/e2e/about.png docs/screenshot-about.png
 cp build/e2e/restart.png docs/screenshot-restart.png
+cp build/e2e/not-changed.png docs/screenshot-not-changed.png
 cp build/e2e-144dpi/dialog-win7.png docs/screenshot-win7-144dpi.png
-echo "written: docs/screenshot-{win7,xp,about,restart,win7-144dpi}.png"
+echo "written: docs/screenshot-{win7,xp,about,restart,not-changed,win7-144dpi}.png"

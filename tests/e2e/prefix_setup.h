@@ -73,8 +73,8 @@ bool IsReadOnly(const std::wstring& path);
 
 // The recorder replaces C:\windows\system32\fsutil.exe and wineboot.exe (which ExitWindowsEx
 // runs) for the suite, with DllOverrides making Wine run the replacements. A restart request
-// therefore leaves a line in wineboot.log instead of ending every process of the prefix, this
-// driver included.
+// therefore leaves a line in wineboot.log instead of ending the prefix's session (a forced one
+// would end every process of the prefix, this driver included).
 class ToolStandIns {
 public:
     // Puts back whatever an interrupted earlier run left installed; safe to call any time.

@@ -32,6 +32,11 @@ const wchar_t* const kTools[] = {L"fsutil", L"wineboot"};
 const wchar_t* const kProgramKeys[] = {kOptimalLayout,      kWSearch,   kCisvc, kSysMain,
                                        kPrefetchParameters, kFileSystem};
 
+// A file of the tool's stand-in beside the scenarios' folders: its log or its exit code.
+std::wstring ToolFile(const wchar_t* tool, const wchar_t* extension) {
+    return std::wstring(kRoot) + L"\\" + tool + extension;
+}
+
 std::wstring SystemDirectory() {
     wchar_t path[MAX_PATH] = {};
     GetSystemDirectoryW(path, MAX_PATH);
@@ -277,7 +282,7 @@ void ToolStandIns::Restore() {
 }
 
 std::vector<std::string> ToolRuns(Tool tool) {
-    const std::wstring log = std::wstring(kRoot) + L"\\" + kTools[static_cast<int>(tool)] + L".log";
+    const std::wstring log = ToolFile(kTools[static_cast<int>(tool)], L".log");
     std::vector<std::string> lines;
     const auto bytes = ReadBytes(log);
     if (!bytes) {
@@ -292,15 +297,13 @@ std::vector<std::string> ToolRuns(Tool tool) {
 }
 
 void SetToolExitCode(Tool tool, int code) {
-    const std::wstring file =
-        std::wstring(kRoot) + L"\\" + kTools[static_cast<int>(tool)] + L".exitcode";
-    WriteBytes(file, std::to_string(code));
+    WriteBytes(ToolFile(kTools[static_cast<int>(tool)], L".exitcode"), std::to_string(code));
 }
 
 void ClearToolRuns() {
     for (const wchar_t* tool : kTools) {
         for (const wchar_t* extension : {L".log", L".exitcode"}) {
-            DeleteFileW((std::wstring(kRoot) + L"\\" + tool + extension).c_str());
+            DeleteFileW(ToolFile(tool, extension).c_str());
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,15 @@ inline const std::wstring kNameSuperFetch = L"スーパーフェッチ";
 inline const std::wstring kNamePreFetch = L"プリフェッチ";
 inline const std::wstring kNameTrim = L"Trim機能";
 
+// Strings 130 to 135: the message's first line, then the names in the dialog's order.
+inline const std::wstring kNotChangedStrings[] = {kNotChangedText, kNameAutoDefrag, kNameIndex,
+                                                  kNameSuperFetch, kNamePreFetch,   kNameTrim};
+
 // The text of that message for `features`; empty when every feature changed.
 inline std::wstring NotChangedMessage(const std::vector<std::wstring>& features) {
     std::wstring text;
-    for (const std::wstring& name :
-         {kNameAutoDefrag, kNameIndex, kNameSuperFetch, kNamePreFetch, kNameTrim}) {
+    for (size_t i = 1; i < std::size(kNotChangedStrings); ++i) {
+        const std::wstring& name = kNotChangedStrings[i];
         if (std::find(features.begin(), features.end(), name) != features.end()) {
             text += L"\n" + name;
         }
@@ -65,10 +70,8 @@ protected:
         machine().Reset();
         machine().SetStringResource(102, kRestartPromptText);
         machine().SetStringResource(129, kRestartFailedText);
-        const std::wstring names[] = {kNotChangedText, kNameAutoDefrag, kNameIndex,
-                                      kNameSuperFetch, kNamePreFetch,   kNameTrim};
         for (UINT id = 130; id <= 135; ++id) {
-            machine().SetStringResource(id, names[id - 130]);
+            machine().SetStringResource(id, kNotChangedStrings[id - 130]);
         }
         machine().PutFile(L"C:\\Windows\\system32\\fsutil.exe", "the system's tool");
     }

@@ -24,6 +24,13 @@ DWORD ServiceStartType(bool on, DWORD onByDefault, std::int32_t initial) {
     return onByDefault;
 }
 
+// The tool's exit code is not documented; what TRIM obeys is the value the tool stores, so that
+// is what counts. An absent or unreadable value is no change.
+bool TrimIs(bool on) {
+    const std::int32_t stored = QueryDword(regkey::kFileSystem, L"DisableDeleteNotification");
+    return stored != -1 && (stored == 0) == on;
+}
+
 } // namespace
 
 FailedSettings SettingsEngine::ApplySettings(const Selection& selection, CFile& layoutFile,
@@ -53,9 +60,9 @@ FailedSettings SettingsEngine::ApplySettings(const Selection& selection, CFile& 
           selection.PreFetchOn() ? 3 : 0);
     if (m_bWin7 == 1) {
         WCHAR parameters[64] = {};
-        std::swprintf(parameters, 64, L"behavior set DisableDeleteNotify %d",
-                      selection.TrimOn() ? 0 : 1);
-        if (!RunHidden(L"fsutil.exe", parameters)) {
+        const bool trimOn = selection.TrimOn();
+        std::swprintf(parameters, 64, L"behavior set DisableDeleteNotify %d", trimOn ? 0 : 1);
+        if (!RunHidden(L"fsutil.exe", parameters) || !TrimIs(trimOn)) {
             failed.set(Trim);
         }
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -30,6 +31,20 @@ std::int32_t ParseInitialValue(const WCHAR* text) {
         return std::numeric_limits<std::int32_t>::min();
     }
     return static_cast<std::int32_t>(value);
+}
+
+// The first snapshot as the profile functions write a new file: ANSI text, CR LF line ends,
+// one section per setting in the order above.
+std::string FirstProfileText(const SettingValues& values) {
+    std::string text;
+    for (const ProfileSection& section : kSections) {
+        text += '[';
+        for (const WCHAR* c = section.name; *c != L'\0'; ++c) {
+            text += static_cast<char>(*c); // the section names are ASCII
+        }
+        text += "]\r\nDefValue=" + std::to_string(values[section.id]) + "\r\n";
+    }
+    return text;
 }
 
 } // namespace
@@ -63,34 +78,30 @@ BOOL SettingsEngine::ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]) {
     return TRUE;
 }
 
-BOOL SettingsEngine::WriteInitialValue(LPCWSTR section, LPCWSTR text) {
-    const std::wstring path = GetProfilePath();
-    if (path.empty()) {
-        return FALSE;
-    }
-    return WritePrivateProfileStringW(section, L"DefValue", text, path.c_str());
-}
-
 void SettingsEngine::WriteFirstProfile(const std::wstring& path) const {
-    // Made here, never through a link planted under its name, and held open without delete
-    // sharing while it is written, so that nobody can swap the name for a link meanwhile.
-    const HANDLE profile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (profile == INVALID_HANDLE_VALUE) {
+    // Written whole under a name of its own, then renamed: a run that ends half-way leaves no
+    // profile, never a partial one that would read as zeros for good.
+    std::wstring temporary = path;
+    temporary.replace(temporary.size() - 3, 3, L"tmp");
+    // A leftover of an interrupted run, or a link planted under the name: only the name goes.
+    DeleteFileW(temporary.c_str());
+    // Made here, never through a link, and shared with nobody while it is written.
+    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    bool written = true;
-    for (const ProfileSection& section : kSections) {
-        WCHAR text[MAX_PATH] = {};
-        std::swprintf(text, MAX_PATH, L"%ld", static_cast<long>(m_nInitial[section.id]));
-        written = WriteInitialValue(section.name, text) && written;
-    }
-    CloseHandle(profile);
-    // An incomplete snapshot would read as zeros from now on; without one the next run tries
-    // again.
-    if (!written) {
-        DeleteFileW(path.c_str());
+    const std::string text = FirstProfileText(m_nInitial);
+    const auto size = static_cast<DWORD>(text.size());
+    DWORD written = 0;
+    // On the disk before it gets the profile's name, so a power cut cannot leave the name on
+    // data that never arrived.
+    const bool whole = WriteFile(file, text.data(), size, &written, nullptr) && written == size &&
+                       FlushFileBuffers(file);
+    CloseHandle(file);
+    // Never in place of a profile that appeared meanwhile.
+    if (!whole || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
     }
 }
 

@@ -21,8 +21,11 @@ std::int32_t QueryDword(LPCWSTR subkey, LPCWSTR valueName) {
 
 bool SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data) {
     HKEY created = nullptr;
+    // Only what the store and the flush need: a key hardened to allow just these still takes the
+    // value.
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &created, nullptr) != ERROR_SUCCESS) {
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &created,
+                        nullptr) != ERROR_SUCCESS) {
         return false;
     }
     const RegKey key(created);

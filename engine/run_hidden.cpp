@@ -27,9 +27,7 @@ BOOL RunHidden(LPCWSTR program, LPCWSTR parameters) {
     if (!shellExecuteEx(&info) || info.hProcess == nullptr) {
         return FALSE;
     }
-    DWORD exitCode = STILL_ACTIVE;
-    const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(info.hProcess, &exitCode);
+    const bool ended = WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0;
     CloseHandle(info.hProcess);
-    return ended && exitCode == 0 ? TRUE : FALSE;
+    return ended ? TRUE : FALSE;
 }

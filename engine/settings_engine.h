@@ -45,7 +45,6 @@ public:
 
     BOOL LoadInitialSettings();
     static BOOL ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]);
-    static BOOL WriteInitialValue(LPCWSTR section, LPCWSTR text);
     static std::wstring GetProfilePath();
 
     // Reads each choice from `selection` at the moment it is needed; returns what could not be

@@ -22,7 +22,7 @@ run_scenarios() {
   tests/e2e/run-e2e.sh "$work" "$driver" --gtest_filter="$filter" --gtest_color=no
 }
 
-run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool:E2e.RefusedKeyAndFailingToolAreNamedBeforeTheRestartQuestion'
+run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool:E2e.SettingsThatDidNotTakeAreNamedBeforeTheRestartQuestion'
 
 # Wine takes the screen resolution from this value (it wins over the machine-wide one) when a
 # program starts. The tests expect 96 DPI, so the value is put back as it was, even after a

@@ -2,6 +2,7 @@
 #include "sim_internal.h"
 
 #include <algorithm>
+#include <map>
 
 namespace sim {
 
@@ -34,7 +35,7 @@ void Machine::Reset() {
                                L"C:\\Program Files", L"C:\\Program Files\\Quillmarsh"}) {
         AddDirectoryPath(s, dir, true);
     }
-    for (const wchar_t* system : {L"fsutil.exe", L"kernel32.dll", L"shell32.dll"}) {
+    for (const wchar_t* system : {L"fsutil.exe", L"kernel32.dll", L"shell32.dll", L"shcore.dll"}) {
         AddFile(s, std::wstring(L"C:\\Windows\\system32\\") + system, FILE_ATTRIBUTE_ARCHIVE)
             ->content = "MZ";
     }
@@ -50,6 +51,8 @@ void Machine::Reset() {
     exitSucceeds = true;
     exitRequests.clear();
     dllDirectoriesAvailable = true;
+    loadedLibraries.clear();
+    fsutilStoresValue = true;
     messageBoxAnswers.clear();
     messageBoxes.clear();
     calls.clear();
@@ -74,10 +77,84 @@ void Machine::InjectAction(const std::string& function, int nth, std::function<v
     impl_->actions.push_back(Action{function, nth, std::move(action)});
 }
 
+namespace {
+
+// A copy that shares no file with the original; hard links stay one file.
+Machine::Impl DeepCopy(const Machine::Impl& s) {
+    Machine::Impl copy = s;
+    copy.endedState.reset();
+    std::map<const SimFile*, std::shared_ptr<SimFile>> clones;
+    const auto clone = [&clones](const std::shared_ptr<SimFile>& file) {
+        std::shared_ptr<SimFile>& twin = clones[file.get()];
+        if (!twin) {
+            twin = std::make_shared<SimFile>(*file);
+        }
+        return twin;
+    };
+    for (auto& [name, file] : copy.files) {
+        file = clone(file);
+    }
+    for (auto& [value, handle] : copy.handles) {
+        if (handle.file) {
+            handle.file = clone(handle.file);
+        }
+    }
+    return copy;
+}
+
+} // namespace
+
+void Machine::EndBeforeCall(int nth, Ending ending) {
+    impl_->endBeforeCall = nth;
+    impl_->ending = ending;
+    impl_->endedState.reset();
+}
+
+bool Machine::LeaveEnded() {
+    if (!impl_->endedState) {
+        return false;
+    }
+    Impl left = std::move(*impl_->endedState);
+    const bool powerCut = impl_->ending == Ending::PowerCut;
+    std::vector<std::shared_ptr<SimFile>> open;
+    for (const auto& [value, handle] : left.handles) {
+        if (handle.file) {
+            open.push_back(handle.file);
+        }
+    }
+    left.handles.clear();
+    left.keyHandles.clear();
+    for (const auto& [name, file] : left.files) {
+        if (powerCut) {
+            // The cache and the deletions waiting for a close die with the machine.
+            file->content = file->onDisk.value_or(file->content);
+            file->deleteOnClose.clear();
+        }
+        file->onDisk.reset(); // otherwise the system writes the cache out in its own time
+    }
+    for (const auto& file : open) {
+        CompletePendingDelete(left, file);
+    }
+    left.searchLocked = false;
+    left.currentDirectoryOutOfSearch = false;
+    left.shutdownEnabled = false;
+    left.lastError = 0;
+    left.faults.clear();
+    left.actions.clear();
+    left.callCounts.clear();
+    left.endBeforeCall = 0;
+    *impl_ = std::move(left);
+    openProcessCount = 0;
+    return true;
+}
+
 std::optional<DWORD> Enter(const char* function, const std::wstring& target, DWORD detail) {
     Machine& m = TheMachine();
     m.calls.push_back(CallRecord{function, target, detail});
     Machine::Impl& s = m.impl();
+    if (s.endBeforeCall == static_cast<int>(m.calls.size())) {
+        s.endedState = std::make_shared<Machine::Impl>(DeepCopy(s));
+    }
     const int count = ++s.callCounts[function];
     for (auto it = s.actions.begin(); it != s.actions.end(); ++it) {
         if (it->function == function && it->nth == count) {

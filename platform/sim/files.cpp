@@ -75,7 +75,34 @@ std::wstring HandleTarget(HANDLE h) {
     return o ? o->file->path : std::wstring();
 }
 
+// The file handle a call that changes the file works on, once its log entry, an injected fault
+// and the handle's write access have been checked; null with the last error set otherwise.
+HandleObject* WritingHandle(const char* function, HANDLE hFile) {
+    if (auto fault = Enter(function, HandleTarget(hFile))) {
+        SetError(*fault);
+        return nullptr;
+    }
+    HandleObject* o = FindHandle(hFile, HandleKind::File);
+    if (!o) {
+        SetError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!Writes(o->access)) {
+        SetError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return o;
+}
+
 } // namespace
+
+// Written data reaches the disk when the cache is flushed; until then a power cut loses it
+// (Microsoft, "File Caching"; FlushFileBuffers).
+void BeginWrite(SimFile& file) {
+    if (!file.onDisk) {
+        file.onDisk = file.content;
+    }
+}
 
 std::wstring Resolve(LPCWSTR path) {
     return NormalizePath(Str(path), State().currentDirectory);
@@ -149,6 +176,22 @@ std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalize
     return file;
 }
 
+void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file) {
+    if (file->deleteOnClose.empty()) {
+        return;
+    }
+    for (const auto& [value, o] : s.handles) {
+        if (o.file == file) {
+            return;
+        }
+    }
+    const auto name = s.files.find(file->deleteOnClose);
+    if (name != s.files.end() && name->second == file) {
+        s.files.erase(name);
+    }
+    file->deleteOnClose.clear();
+}
+
 void AddDirectoryPath(Machine::Impl& s, const std::wstring& normalized, bool writable) {
     const std::wstring parent = ParentPath(normalized);
     if (!parent.empty() && !FindDirectory(s, parent)) {
@@ -206,6 +249,7 @@ void Machine::PutFile(const std::wstring& path, const std::string& content, DWOR
         file = AddFile(*impl_, normalized, attributes);
     }
     file->content = content;
+    file->onDisk.reset();
     file->attributes = StoredAttributes(attributes);
     file->times.lastWrite = impl_->clock;
 }
@@ -301,6 +345,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         if (dwCreationDisposition == CREATE_NEW) {
             return FailHandle(ERROR_FILE_EXISTS);
         }
+        // DeleteFileW: "Subsequent calls to CreateFile to open the file fail with
+        // ERROR_ACCESS_DENIED" while the deletion waits for the last handle.
+        if (!file->deleteOnClose.empty()) {
+            return FailHandle(ERROR_ACCESS_DENIED);
+        }
         if (dwCreationDisposition == TRUNCATE_EXISTING && !Writes(dwDesiredAccess)) {
             return FailHandle(ERROR_INVALID_PARAMETER);
         }
@@ -318,6 +367,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             return FailHandle(e);
         }
         if (truncates) {
+            BeginWrite(*file);
             file->content.clear();
             file->times.lastWrite = s.clock;
             file->times.lastAccess = s.clock;
@@ -398,6 +448,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
     if (nNumberOfBytesToWrite > 0) {
         SimFile& file = *o->file;
+        BeginWrite(file);
         const std::size_t end = o->position + nNumberOfBytesToWrite;
         if (file.content.size() < end) {
             file.content.resize(end, '\0');
@@ -412,16 +463,11 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 }
 
 BOOL SetEndOfFile(HANDLE hFile) {
-    if (auto fault = Enter("SetEndOfFile", HandleTarget(hFile))) {
-        return Fail(*fault);
-    }
-    HandleObject* o = FindHandle(hFile, HandleKind::File);
+    HandleObject* o = WritingHandle("SetEndOfFile", hFile);
     if (!o) {
-        return Fail(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
-    if (!Writes(o->access)) {
-        return Fail(ERROR_ACCESS_DENIED);
-    }
+    BeginWrite(*o->file);
     o->file->content.resize(o->position, '\0');
     o->file->times.lastWrite = State().clock;
     return TRUE;
@@ -495,7 +541,11 @@ BOOL CloseHandle(HANDLE hObject) {
     if (it->second.kind == HandleKind::Process) {
         TheMachine().openProcessCount--;
     }
+    const std::shared_ptr<SimFile> file = it->second.file;
     s.handles.erase(it); // even when faulted: a failed close leaves nothing to close again
+    if (file) {
+        CompletePendingDelete(s, file);
+    }
     return fault ? Fail(*fault) : TRUE;
 }
 
@@ -575,7 +625,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     if (!file) {
         return Fail(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
-    if (!FindDirectory(s, ParentPath(path))->writable) {
+    if (!FindDirectory(s, ParentPath(path))->writable || !file->deleteOnClose.empty()) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -586,7 +636,10 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     s.tunnel[Upper(path)] = {s.clock, file->times.creation};
-    s.files.erase(Upper(path)); // open handles (all sharing delete) keep the data alive
+    // DeleteFileW "marks a file for deletion on close": while handles (all sharing delete) are
+    // open, the name stays.
+    file->deleteOnClose = Upper(path);
+    CompletePendingDelete(s, file);
     return TRUE;
 }
 
@@ -608,6 +661,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (!source) {
         return Fail(NotFoundError(from));
     }
+    if (!source->deleteOnClose.empty()) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
     if (DWORD e = ShareConflict(*source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
         return Fail(e);
     }
@@ -624,7 +680,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         if (bFailIfExists) {
             return Fail(ERROR_FILE_EXISTS);
         }
-        if (!parent->writable || (target->attributes & FILE_ATTRIBUTE_READONLY)) {
+        // CopyFileW: an existing destination that is hidden or read-only is refused.
+        if (!parent->writable || !target->deleteOnClose.empty() ||
+            (target->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
             return Fail(ERROR_ACCESS_DENIED);
         }
         if (target == source) {
@@ -639,9 +697,74 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         }
         target = AddFile(s, to, 0);
     }
+    BeginWrite(*target);
     target->content = source->content;
     target->attributes = source->attributes | FILE_ATTRIBUTE_ARCHIVE;
     target->times.lastWrite = source->times.lastWrite;
     target->times.lastAccess = s.clock;
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+    // FlushFileBuffers: "The handle must have the GENERIC_WRITE access right".
+    HandleObject* o = WritingHandle("FlushFileBuffers", hFile);
+    if (!o) {
+        return FALSE;
+    }
+    o->file->onDisk.reset();
+    return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+    const std::wstring from = Resolve(lpExistingFileName);
+    const std::wstring to = Resolve(lpNewFileName);
+    if (auto fault = Enter("MoveFileExW", to, dwFlags)) {
+        return Fail(*fault);
+    }
+    auto& s = State();
+    if ((dwFlags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0) {
+        return Fail(ERROR_INVALID_PARAMETER); // the other flags are not modelled
+    }
+    if (from.empty() || to.empty()) {
+        return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    // A link is renamed itself, not its target.
+    auto file = FindFile(s, from);
+    if (!file) {
+        return Fail(FindDirectory(s, from) ? ERROR_ACCESS_DENIED : NotFoundError(from));
+    }
+    const SimDirectory* target = FindDirectory(s, ParentPath(to));
+    if (!target) {
+        return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    if (!FindDirectory(s, ParentPath(from))->writable || !target->writable ||
+        !file->deleteOnClose.empty()) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    // The rename opens the source for DELETE, so every open handle must share delete.
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (DWORD e = ShareConflict(*file, kDeleteAccess, shareAll)) {
+        return Fail(e);
+    }
+    if (FindDirectory(s, to)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (auto existing = FindFile(s, to); existing && existing != file) {
+        // MoveFileExW: without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
+            return Fail(ERROR_ALREADY_EXISTS);
+        }
+        if ((existing->attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+            !existing->deleteOnClose.empty()) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (DWORD e = ShareConflict(*existing, kDeleteAccess, shareAll)) {
+            return Fail(e);
+        }
+    }
+    // A rename changes only the directory, which NTFS journals: it is on the disk at once.
+    s.files.erase(Upper(from));
+    s.files[Upper(to)] = file;
+    file->path = to;
     return TRUE;
 }

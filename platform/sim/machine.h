@@ -84,6 +84,9 @@ public:
     // capacity = cbData / sizeof(WCHAR) characters, sizes reported back = characters *
     // sizeof(WCHAR). A WCHAR[260] buffer therefore holds 260 characters on both platforms.
     void CreateKey(const std::wstring& keyPath);
+    // What the key's DACL grants this process (KEY_ALL_ACCESS unless set); keys created under it
+    // later inherit it. Opening or creating the key with more fails with ERROR_ACCESS_DENIED.
+    void SetKeyRights(const std::wstring& keyPath, REGSAM granted);
     void SetValue(const std::wstring& keyPath, const std::wstring& name, DWORD type,
                   std::vector<BYTE> data); // creates the key
     void SetDwordValue(const std::wstring& keyPath, const std::wstring& name, DWORD value);
@@ -132,7 +135,11 @@ public:
     void SetClock(ULONGLONG fileTimeTicks); // time stamp given to files created or written now
 
     // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
+    // While it runs it loads shcore.dll by bare name, as the shell's code loads its helpers.
+    // The system's fsutil.exe stores "behavior set DisableDeleteNotify N" as the
+    // FileSystem key's DisableDeleteNotification, unless fsutilStoresValue is false.
     std::vector<LaunchRecord> launches;
+    bool fsutilStoresValue = true;
     int waitCount = 0;        // WaitForSingleObject calls on a launched process
     DWORD exitCode = 0;       // what every launched program ends with (GetExitCodeProcess)
     int openProcessCount = 0; // process handles handed out and not yet closed
@@ -143,11 +150,14 @@ public:
     // LOAD_LIBRARY_SEARCH_SYSTEM32 limits them to the system directory; the DLL must exist as a
     // file. Only the system directory's shell32.dll exports anything (ShellExecuteExW).
     bool dllDirectoriesAvailable = true;
+    std::vector<std::wstring> loadedLibraries; // paths of every DLL loaded, helpers included
 
     // --- Token and shutdown.
     bool tokenOpens = true;    // OpenProcessToken succeeds
     bool privilegeHeld = true; // else AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED
-    bool exitSucceeds = true;  // ExitWindowsEx result
+    // ExitWindowsEx fails with ERROR_PRIVILEGE_NOT_HELD unless the shutdown privilege was
+    // enabled first; with it, it fails when this is false.
+    bool exitSucceeds = true;
     struct ExitRequest {
         UINT flags = 0;
         DWORD reason = 0;
@@ -185,6 +195,19 @@ public:
     // another process acting between two calls of the program. Runs once.
     void InjectAction(const std::string& function, int nth, std::function<void()> action);
     int PlatformCallCount() const { return static_cast<int>(calls.size()); }
+
+    // --- A process can end between any two calls: a crash, a task ended, a session ended at
+    // log-off, a power cut. EndBeforeCall arms the machine to keep its state as it is just before
+    // the nth platform call (1-based, all functions together); the product then runs on as
+    // usual, and LeaveEnded() makes the kept state what is left. The process's handles are
+    // closed (a file it deleted while open loses its name then) and its process-wide settings
+    // (DLL search, enabled privileges) are gone; faults and actions are cleared for the next
+    // run. After a power cut, file data that was written but never flushed is lost, and a
+    // deletion waiting for the last handle never happens. Registry data is not modelled as lost:
+    // the program flushes every key it writes. LeaveEnded is false when the run made fewer calls.
+    enum class Ending { ProcessEnds, PowerCut };
+    void EndBeforeCall(int nth, Ending ending);
+    bool LeaveEnded();
 
     // Implementation state; the helpers in the sim's .cpp files use it.
     struct Impl;

@@ -73,10 +73,21 @@ HMODULE Load(const char* function, LPCWSTR lpLibFileName, DWORD flags) {
     if (path.empty()) {
         return FailModule(ERROR_MOD_NOT_FOUND);
     }
+    TheMachine().loadedLibraries.push_back(path);
     return ModuleFor(*FindFile(State(), path));
 }
 
 } // namespace
+
+// Windows' own DLLs load their helpers by bare name at run time, through the process's search
+// order: a DLL planted in the program's folder is taken unless the search was locked first
+// (LoadLibraryW: "Dynamic-Link Library Search Order").
+void LoadHelperLibrary(const std::wstring& name) {
+    const std::wstring path = FindLibrary(name, 0);
+    if (!path.empty()) {
+        TheMachine().loadedLibraries.push_back(path);
+    }
+}
 
 } // namespace sim
 

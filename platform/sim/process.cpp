@@ -1,11 +1,15 @@
 // Process launch and wait, the process token and its privileges, and shutdown requests.
 #include "sim_internal.h"
 
+#include <cwchar>
+
 namespace sim {
 
 namespace {
 
-constexpr ULONGLONG kShutdownLuid = 19;
+constexpr DWORD kShutdownLuid = 19;
+// A DLL that ShellExecuteExW loads by name while it runs.
+constexpr wchar_t kShellHelper[] = L"shcore.dll";
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 BOOL Fail(DWORD error) {
@@ -48,6 +52,23 @@ std::shared_ptr<SimFile> FindProgram(const std::wstring& name) {
     return nullptr;
 }
 
+// What the system's fsutil.exe does with "behavior set DisableDeleteNotify N": it stores N as
+// the value TRIM obeys (fsutil behavior reference).
+void RunFsutil(const std::wstring& parameters) {
+    const std::wstring prefix = L"behavior set DisableDeleteNotify ";
+    if (!TheMachine().fsutilStoresValue || parameters.size() <= prefix.size() ||
+        !IEquals(parameters.substr(0, prefix.size()), prefix)) {
+        return;
+    }
+    const std::wstring number = parameters.substr(prefix.size());
+    if (number.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return;
+    }
+    TheMachine().SetDwordValue(L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\FileSystem",
+                               L"DisableDeleteNotification",
+                               static_cast<DWORD>(std::wcstoul(number.c_str(), nullptr, 10)));
+}
+
 HANDLE NewHandle(HandleKind kind, DWORD access) {
     auto& s = State();
     const std::uintptr_t value = s.NewHandleValue();
@@ -79,7 +100,11 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
         pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(2));
         return Fail(ERROR_FILE_NOT_FOUND);
     }
+    LoadHelperLibrary(kShellHelper);
     Machine& m = TheMachine();
+    if (IEquals(program->path, L"C:\\Windows\\system32\\fsutil.exe")) {
+        RunFsutil(Str(pExecInfo->lpParameters));
+    }
     m.launches.push_back(LaunchRecord{program->path, Str(pExecInfo->lpParameters),
                                       Str(pExecInfo->lpVerb), Str(pExecInfo->lpDirectory),
                                       pExecInfo->nShow, pExecInfo->fMask,
@@ -149,7 +174,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR /*lpSystemName*/, LPCWSTR lpName, PLUID lpLui
     if (!IEquals(name, SE_SHUTDOWN_NAME)) {
         return Fail(ERROR_NO_SUCH_PRIVILEGE);
     }
-    *lpLuid = LUID{static_cast<DWORD>(kShutdownLuid), 0};
+    *lpLuid = LUID{kShutdownLuid, 0};
     return TRUE;
 }
 
@@ -175,8 +200,21 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
     if (ReturnLength) {
         *ReturnLength = 0;
     }
-    // Windows reports a privilege the token lacks by succeeding with ERROR_NOT_ALL_ASSIGNED.
-    const bool assigned = DisableAllPrivileges || TheMachine().privilegeHeld;
+    // Windows reports a privilege the token lacks (or a LUID no privilege has) by succeeding
+    // with ERROR_NOT_ALL_ASSIGNED.
+    bool assigned = true;
+    for (DWORD i = 0; !DisableAllPrivileges && i < NewState->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = NewState->Privileges[i];
+        const bool shutdown = entry.Luid.LowPart == kShutdownLuid && entry.Luid.HighPart == 0;
+        if (!shutdown || !TheMachine().privilegeHeld) {
+            assigned = false;
+        } else {
+            State().shutdownEnabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+        }
+    }
+    if (DisableAllPrivileges) {
+        State().shutdownEnabled = false;
+    }
     SetError(assigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
 }
@@ -187,9 +225,12 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) {
     }
     Machine& m = TheMachine();
     m.exitRequests.push_back({uFlags, dwReason});
-    // The outcome is the test's to choose (exitSucceeds), whatever the privilege steps did.
-    if (!m.exitSucceeds) {
+    // ExitWindowsEx: a restart needs SE_SHUTDOWN_NAME enabled with AdjustTokenPrivileges first.
+    if (!State().shutdownEnabled) {
         return Fail(ERROR_PRIVILEGE_NOT_HELD);
+    }
+    if (!m.exitSucceeds) {
+        return Fail(ERROR_SHUTDOWN_IN_PROGRESS);
     }
     return TRUE;
 }

@@ -208,6 +208,10 @@ std::wstring ProfilePath(LPCWSTR fileName) {
                 : Resolve(fileName);
 }
 
+// How the profile functions open the file: test_profile_existing (Wine's conformance tests,
+// dlls/kernel32/tests/profile.c, run on Windows) shows a write succeeds beside a handle that
+// shares read and write and fails beside one that shares only one of them, and a read fails
+// only beside one that does not share read.
 constexpr DWORD kProfileShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 } // namespace
@@ -243,6 +247,9 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
     auto file = path.empty() ? nullptr : FindFile(State(), FollowLinks(State(), path));
     if (!file) {
         return useDefault(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
+    }
+    if (!file->deleteOnClose.empty()) {
+        return useDefault(ERROR_ACCESS_DENIED); // it cannot be opened any more
     }
     if (DWORD e = ShareConflict(*file, GENERIC_READ, kProfileShare)) {
         return useDefault(e);
@@ -323,7 +330,8 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
         if (DWORD e = ShareConflict(*file, GENERIC_READ | GENERIC_WRITE, kProfileShare)) {
             return fail(e);
         }
-        if ((file->attributes & FILE_ATTRIBUTE_READONLY) || !parent->writable) {
+        if ((file->attributes & FILE_ATTRIBUTE_READONLY) || !parent->writable ||
+            !file->deleteOnClose.empty()) {
             return fail(ERROR_ACCESS_DENIED);
         }
     } else if (!parent->writable) {
@@ -372,6 +380,7 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
     if (!file) {
         file = AddFile(s, path, FILE_ATTRIBUTE_ARCHIVE);
     }
+    BeginWrite(*file);
     file->content = Encode(text, encoding);
     file->times.lastWrite = s.clock;
     file->attributes |= FILE_ATTRIBUTE_ARCHIVE;

@@ -59,6 +59,9 @@ RegKey& CreateKeyPath(Machine::Impl& s, const std::wstring& path) {
         auto [it, added] = keys.try_emplace(Upper(prefix));
         if (added) {
             it->second.path = prefix;
+            if (key) {
+                it->second.granted = key->granted; // a new key inherits its parent's rules
+            }
         }
         key = &it->second;
         if (next == std::wstring::npos) {
@@ -74,6 +77,46 @@ HKEY NewKeyHandle(const std::wstring& path, REGSAM access) {
     const std::uintptr_t value = s.NewHandleValue();
     s.keyHandles[value] = KeyHandle{path, access};
     return reinterpret_cast<HKEY>(value);
+}
+
+// The nearest existing key on the way to `path` (at least the root).
+const RegKey* NearestKey(Machine::Impl& s, const std::wstring& path) {
+    std::wstring canonical = CanonicalKeyPath(path);
+    while (true) {
+        if (const RegKey* key = FindKey(s, canonical)) {
+            return key;
+        }
+        const std::size_t slash = canonical.rfind(L'\\');
+        if (slash == std::wstring::npos) {
+            return nullptr;
+        }
+        canonical.erase(slash);
+    }
+}
+
+// The rights a request stands for: generic rights mapped to the key's specific ones, the WOW64
+// view flags dropped (they select a view, they are no rights).
+REGSAM SpecificRights(REGSAM requested) {
+    constexpr REGSAM kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u,
+                     kGenericExecute = 0x20000000u, kGenericAll = 0x10000000u;
+    REGSAM rights = requested & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll |
+                                  KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    if (requested & (kGenericRead | kGenericExecute)) {
+        rights |= KEY_READ;
+    }
+    if (requested & kGenericWrite) {
+        rights |= KEY_WRITE;
+    }
+    if (requested & kGenericAll) {
+        rights |= KEY_ALL_ACCESS;
+    }
+    return rights;
+}
+
+// Opening a key checks every requested right against the key's DACL ("Registry Key Security
+// and Access Rights": the requested access is checked against the security descriptor).
+bool Grants(const RegKey& key, REGSAM requested) {
+    return (SpecificRights(requested) & ~key.granted) == 0;
 }
 
 bool IsStringType(DWORD type) {
@@ -108,6 +151,10 @@ std::wstring CanonicalKeyPath(std::wstring_view path) {
 
 void Machine::CreateKey(const std::wstring& keyPath) {
     CreateKeyPath(*impl_, keyPath);
+}
+
+void Machine::SetKeyRights(const std::wstring& keyPath, REGSAM granted) {
+    CreateKeyPath(*impl_, keyPath).granted = granted;
 }
 
 void Machine::SetValue(const std::wstring& keyPath, const std::wstring& name, DWORD type,
@@ -203,10 +250,14 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM s
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    if (!FindKey(State(), path)) {
+    const RegKey* key = FindKey(State(), path);
+    if (!key) {
         return ERROR_FILE_NOT_FOUND;
     }
-    *phkResult = NewKeyHandle(path, samDesired);
+    if (!Grants(*key, samDesired)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *phkResult = NewKeyHandle(path, SpecificRights(samDesired));
     return ERROR_SUCCESS;
 }
 
@@ -221,17 +272,23 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR 
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const bool existed = FindKey(State(), path) != nullptr;
-    if (!existed && !(base->access & KEY_CREATE_SUB_KEY)) {
+    const RegKey* existing = FindKey(State(), path);
+    if (existing && !Grants(*existing, samDesired)) {
         return ERROR_ACCESS_DENIED;
     }
-    if (!existed) {
+    if (!existing) {
+        // A missing key is made under the nearest one that exists, which must allow creating
+        // subkeys; the new keys inherit its rules, which must then allow what is asked.
+        const RegKey* parent = NearestKey(State(), path);
+        if (!parent || !(parent->granted & KEY_CREATE_SUB_KEY) || !Grants(*parent, samDesired)) {
+            return ERROR_ACCESS_DENIED;
+        }
         CreateKeyPath(State(), path);
     }
     if (lpdwDisposition) {
-        *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        *lpdwDisposition = existing ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     }
-    *phkResult = NewKeyHandle(path, samDesired);
+    *phkResult = NewKeyHandle(path, SpecificRights(samDesired));
     return ERROR_SUCCESS;
 }
 
@@ -249,7 +306,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
         return ERROR_INVALID_PARAMETER;
     }
     if (!(base->access & KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
+        return ERROR_ACCESS_DENIED; // RegQueryValueExW: opened with KEY_QUERY_VALUE
     }
     const RegKey* key = FindKey(State(), base->path);
     auto it = key->values.find(Upper(Str(lpValueName)));
@@ -310,7 +367,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD
         return ERROR_INVALID_HANDLE;
     }
     if (!(base->access & KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
+        return ERROR_ACCESS_DENIED; // RegSetValueExW: opened with KEY_SET_VALUE
     }
     if (!lpData && cbData > 0) {
         return ERROR_INVALID_PARAMETER;
@@ -337,6 +394,10 @@ LSTATUS RegFlushKey(HKEY hKey) {
     }
     if (!base) {
         return ERROR_INVALID_HANDLE;
+    }
+    // RegFlushKey: "The key must have been opened with the KEY_QUERY_VALUE access right."
+    if (!(base->access & KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
     }
     FindKey(State(), base->path)->flushes++;
     return ERROR_SUCCESS;

@@ -37,7 +37,15 @@ struct SimFile {
     bool heldByOther = false;
     DWORD index = 0;
     std::wstring linkTarget; // a symbolic link (a reparse point) to this path when not empty
+    // What the disk holds while written data still sits in the cache; unset when the content is
+    // on the disk.
+    std::optional<std::string> onDisk;
+    // Deleted while open: this name (upper case) goes when the last handle closes.
+    std::wstring deleteOnClose;
 };
+
+// Before the content of `file` changes: what is on the disk stays until it is flushed.
+void BeginWrite(SimFile& file);
 
 struct SimDirectory {
     std::wstring path;
@@ -48,6 +56,7 @@ struct RegKey {
     std::wstring path;
     std::map<std::wstring, std::pair<std::wstring, RegValue>> values; // by upper-case name
     int flushes = 0;
+    REGSAM granted = KEY_ALL_ACCESS; // what the key's DACL grants this process
 };
 
 struct KeyHandle {
@@ -111,7 +120,12 @@ struct Machine::Impl {
     bool searchLocked = false; // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
     bool currentDirectoryOutOfSearch = false; // SetDllDirectoryW(L"")
 
+    bool shutdownEnabled = false; // SeShutdownPrivilege enabled in the process token
+
     DWORD lastError = 0;
+    int endBeforeCall = 0;
+    Machine::Ending ending = Machine::Ending::ProcessEnds;
+    std::shared_ptr<Impl> endedState; // the state just before that call, once it was reached
     std::vector<Fault> faults;
     std::vector<Action> actions;
     std::map<std::string, int> callCounts; // since Reset
@@ -122,6 +136,10 @@ Machine::Impl& State();
 // Logs the call; returns the error to fail with when a fault is injected for this call.
 std::optional<DWORD> Enter(const char* function, const std::wstring& target = {}, DWORD detail = 0);
 void SetError(DWORD error);
+
+// ---- Modules (modules.cpp)
+// A system DLL loading a helper by bare name, through the process's search order.
+void LoadHelperLibrary(const std::wstring& name);
 
 // ---- Registry (registry.cpp)
 std::wstring CanonicalKeyPath(std::wstring_view path);
@@ -141,6 +159,8 @@ std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalize
                                  DWORD attributes);
 void AddDirectoryPath(Machine::Impl& s, const std::wstring& normalized, bool writable);
 HandleObject* FindHandle(HANDLE h, HandleKind kind);
+// Removes the name of a file deleted while open once no handle refers to it.
+void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file);
 DWORD ReportedAttributes(const SimFile& file);
 
 } // namespace sim

@@ -228,6 +228,10 @@ BOOL SetEndOfFile(HANDLE hFile);
 BOOL CloseHandle(HANDLE hObject);
 BOOL DeleteFileW(LPCWSTR lpFileName);
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
+BOOL FlushFileBuffers(HANDLE hFile);
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+#define MOVEFILE_WRITE_THROUGH 0x8u
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 // Modules
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u

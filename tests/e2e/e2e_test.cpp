@@ -405,6 +405,7 @@ TEST_F(E2e, FirstRunWritesTheProfileAndCancelWritesNothing) {
     ASSERT_NE(app.Dialog(), nullptr);
     EXPECT_EQ(Pairs(), "ON ON OFF [ON] ON");
     EXPECT_EQ(ReadBytes(ProfilePath(folder)), ProfileBytes(1, 3, 0, 4, 2, 0));
+    EXPECT_FALSE(Exists(folder + L"\\Quillmarsh.tmp"));
 
     Cancel();
     ExpectNothingApplied(before);
@@ -430,8 +431,8 @@ TEST_F(E2e, AllOffOnWindows7WritesEverythingAndRunsTheTool) {
     }
     AnswerRestartQuestion(question, IDNO);
 
-    // The program leaves DisableDeleteNotification to the tool.
-    ExpectWritten({"0", "4", "0", "4", "0", "0", "absent"});
+    // DisableDeleteNotification as the tool stored it.
+    ExpectWritten({"0", "4", "0", "4", "0", "1", "absent"});
     EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
     ExpectLayout(layout, true);
     EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
@@ -516,8 +517,7 @@ TEST_F(E2e, RestoreShowsTheFirstRunInThisAndLaterRuns) {
     // Second run: the registry says OFF, the profile still holds the first run.
     AppDriver& app = Launch(folder);
     ASSERT_NE(app.Dialog(), nullptr);
-    // TRIM shows the registry, which only the real tool would have changed.
-    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] ON");
+    EXPECT_EQ(Pairs(), "OFF OFF OFF [OFF] OFF");
     app.Click(IDC_ALL_OFF);
     app.Click(IDC_RESTORE_INITIAL);
     EXPECT_EQ(Pairs(), "ON ON ON [OFF] ON");
@@ -525,7 +525,7 @@ TEST_F(E2e, RestoreShowsTheFirstRunInThisAndLaterRuns) {
 
     EXPECT_EQ(ReadBytes(ProfilePath(folder)), firstRun);
     // Search: the first run's start type (3) comes back.
-    ExpectWritten({"1", "3", "3", "3", "0"});
+    ExpectWritten({"1", "3", "3", "3", "0", "0"});
     EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1, 0}));
     ExpectLayout(layout, true);
 }
@@ -785,25 +785,55 @@ TEST_F(E2e, YesRestartsAfterAskingTheOtherProgramsAndWithoutAFailureMessage) {
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
 }
 
-// --- 12. A key that refuses values and a TRIM tool that fails: named before the question.
+// --- 12. What did not take is named before the question: a key that refuses values, a TRIM
+// setting that does not read back. The tool's exit code counts for nothing, and a key that
+// allows only querying and storing values takes the value.
 
-TEST_F(E2e, RefusedKeyAndFailingToolAreNamedBeforeTheRestartQuestion) {
+TEST_F(E2e, SettingsThatDidNotTakeAreNamedBeforeTheRestartQuestion) {
     SetWindowsVersion(L"win7");
-    Store({1, 2, 3, 2, 3, 0});
-    RefuseValues(kSysMain);
-    SetToolExitCode(Tool::Fsutil, 1);
-    const std::wstring folder = Install(L"run");
-    AppDriver& app = Launch(folder);
-    ASSERT_NE(app.Dialog(), nullptr);
-    app.Click(IDC_ALL_OFF);
+    const struct {
+        const wchar_t* what;
+        void (*prepare)();
+        const wchar_t* named; // null: the restart question comes at once
+        Written written;
+    } rows[] = {
+        {L"refused",
+         [] {
+             RefuseValues(kSysMain);
+             MakeFsutilStoreNothing();
+         },
+         L"スーパーフェッチ\nTrim機能",
+         {"0", "4", "0", "2", "0", "0"}},
+        {L"tool-exits-1",
+         [] { SetToolExitCode(Tool::Fsutil, 1); },
+         nullptr,
+         {"0", "4", "0", "4", "0", "1"}},
+        {L"query-and-set-only",
+         [] { AllowOnlyQueryAndSetValue(kWSearch); },
+         nullptr,
+         {"0", "4", "0", "4", "0", "1"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.what));
+        ClearProgramValues();
+        ClearToolRuns();
+        Store({1, 2, 3, 2, 3, 0});
+        row.prepare();
+        AppDriver& app = Launch(Install(row.what));
+        ASSERT_NE(app.Dialog(), nullptr);
+        app.Click(IDC_ALL_OFF);
 
-    const Popup box = PressOk();
-    if (box.hwnd != nullptr) {
-        Screenshot(L"not-changed", box.hwnd);
+        Popup box = PressOk();
+        if (row.named != nullptr) {
+            if (box.hwnd != nullptr) {
+                Screenshot(L"not-changed", box.hwnd);
+            }
+            box = ExpectNotChanged(box, row.named);
+        }
+        AnswerRestartQuestion(box, IDNO);
+        ExpectWritten(row.written);
+        EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
     }
-    AnswerRestartQuestion(ExpectNotChanged(box, L"スーパーフェッチ\nTrim機能"), IDNO);
-    ExpectWritten({"0", "4", "0", "2", "0"});
-    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
 }
 
 // --- 13. Elevated from a folder others can write to.

@@ -43,10 +43,28 @@ std::wstring SystemDirectory() {
     return path;
 }
 
+// Gives the key the DACL `sddl`, creating the key if need be.
+void SetKeyDacl(const wchar_t* key, const wchar_t* sddl, REGSAM access) {
+    HKEY opened = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, access, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(opened);
+}
+
 } // namespace
 
 void ClearProgramValues() {
     for (const wchar_t* key : {kOptimalLayout, kWSearch, kCisvc, kSysMain}) {
+        // A DACL a scenario set may not allow deleting; the owner may always rewrite it.
+        SetKeyDacl(key, L"D:(A;;KA;;;WD)", WRITE_DAC);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
     }
     for (const wchar_t* name : {L"EnableSuperfetch", L"EnablePrefetcher"}) {
@@ -60,19 +78,13 @@ void PutDword(const wchar_t* key, const wchar_t* name, DWORD value) {
 }
 
 void RefuseValues(const wchar_t* key) {
-    HKEY opened = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened,
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
     // Everyone: denied KEY_SET_VALUE, allowed everything else.
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
-        RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, descriptor);
-        LocalFree(descriptor);
-    }
-    RegCloseKey(opened);
+    SetKeyDacl(key, L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", KEY_ALL_ACCESS);
+}
+
+void AllowOnlyQueryAndSetValue(const wchar_t* key) {
+    // Protected, so nothing is inherited: Everyone gets KEY_QUERY_VALUE | KEY_SET_VALUE only.
+    SetKeyDacl(key, L"D:P(A;;0x3;;;WD)", KEY_ALL_ACCESS);
 }
 
 void PutString(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
@@ -300,9 +312,13 @@ void SetToolExitCode(Tool tool, int code) {
     WriteBytes(ToolFile(kTools[static_cast<int>(tool)], L".exitcode"), std::to_string(code));
 }
 
+void MakeFsutilStoreNothing() {
+    WriteBytes(ToolFile(L"fsutil", L".storesnothing"), "");
+}
+
 void ClearToolRuns() {
     for (const wchar_t* tool : kTools) {
-        for (const wchar_t* extension : {L".log", L".exitcode"}) {
+        for (const wchar_t* extension : {L".log", L".exitcode", L".storesnothing"}) {
             DeleteFileW(ToolFile(tool, extension).c_str());
         }
     }

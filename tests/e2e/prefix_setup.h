@@ -30,9 +30,10 @@ extern const wchar_t* const kRoot;
 void ClearProgramValues();
 
 void PutDword(const wchar_t* key, const wchar_t* name, DWORD value);
-// Creates the key with a DACL that lets no one store a value in it (ClearProgramValues removes
-// it): the program's RegCreateKeyExW(KEY_ALL_ACCESS) then fails with ERROR_ACCESS_DENIED.
+// Create the key with a DACL that ClearProgramValues removes again: one that lets no one store a
+// value in it, or one that grants only querying and storing values, as a hardened key might.
 void RefuseValues(const wchar_t* key);
+void AllowOnlyQueryAndSetValue(const wchar_t* key);
 void PutString(const wchar_t* key, const wchar_t* name, const std::wstring& text);
 
 // The data of a REG_DWORD value; nothing when the value is absent or of another type.
@@ -88,6 +89,9 @@ enum class Tool { Fsutil, Wineboot };
 void UseStandIn(Tool tool, bool standIn);
 // The exit code of the tool's stand-in until ClearToolRuns; 0 before.
 void SetToolExitCode(Tool tool, int code);
+// Until ClearToolRuns the fsutil stand-in stores no TRIM setting (before, it stores it as the
+// real tool does).
+void MakeFsutilStoreNothing();
 // The lines the tool's stand-in logged ("show=<n> <parameters>"); empty when it never ran.
 std::vector<std::string> ToolRuns(Tool tool);
 void ClearToolRuns();

@@ -2,6 +2,8 @@
 // it was started to C:\qm-e2e\<own base name>.log and exits with the number in
 // C:\qm-e2e\<own base name>.exitcode, or 0 without that file, so the suite sees whether, how
 // often, how and with which parameters the program launched the tool, and can make it fail.
+// As fsutil.exe it also stores the TRIM setting as the real tool does, unless
+// C:\qm-e2e\fsutil.storesnothing exists: the program judges TRIM by that value alone.
 // Started with "--window" it is instead another program the user has open: a window that logs
 // the end-of-session messages it gets and agrees to end.
 #include "utf8.h"
@@ -41,6 +43,25 @@ void Log(const std::wstring& text) {
         DWORD written = 0;
         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         CloseHandle(file);
+    }
+}
+
+// `behavior set DisableDeleteNotify N` stores N where Windows reads it.
+void StoreTrimSetting(const wchar_t* parameters) {
+    unsigned long value = 0;
+    int used = 0;
+    if (std::swscanf(parameters, L"behavior set DisableDeleteNotify %lu%n", &value, &used) != 1 ||
+        parameters[used] != L'\0' ||
+        GetFileAttributesW(OwnFile(L".storesnothing").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", 0,
+                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        const DWORD data = value;
+        RegSetValueExW(key, L"DisableDeleteNotification", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&data), sizeof(data));
+        RegCloseKey(key);
     }
 }
 
@@ -108,5 +129,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR parameters, int) {
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
     Log(L"show=" + std::to_wstring(show) + L" " + (parameters ? parameters : L""));
+    if (parameters != nullptr && _wcsicmp(OwnBaseName().c_str(), L"fsutil") == 0) {
+        StoreTrimSetting(parameters);
+    }
     return ExitCode();
 }

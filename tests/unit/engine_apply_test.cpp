@@ -7,6 +7,14 @@
 #include <optional>
 #include <vector>
 
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int);
+
+// The framework's part of the process, which has no host build: the entry point hands over to
+// it once the process is made safe.
+int AfxWinMain(HINSTANCE) {
+    return 0;
+}
+
 namespace {
 
 const std::wstring kSystemFsutil = L"C:\\Windows\\system32\\fsutil.exe";
@@ -46,8 +54,10 @@ TEST_F(EngineTest, AllOffWritesEveryValueOfTheGeneration) {
     EXPECT_EQ(w.superfetch, 0u);
     EXPECT_EQ(w.sysMainStart, 4u);
     EXPECT_EQ(w.prefetcher, 0u);
-    EXPECT_EQ(machine().DwordValue(kHklmFileSystem, L"DisableDeleteNotification"), std::nullopt)
-        << "TRIM is left to the system tool";
+    for (const sim::CallRecord& call : machine().CallsTo("RegCreateKeyExW")) {
+        EXPECT_NE(call.target, kHklmFileSystem) << "TRIM is left to the system tool";
+    }
+    EXPECT_EQ(machine().DwordValue(kHklmFileSystem, L"DisableDeleteNotification"), 1u);
 
     machine().Reset();
     w = Apply(Generation::Xp, off);
@@ -148,16 +158,19 @@ TEST_F(EngineTest, PlantedToolBesideTheProgramOrInTheCurrentFolderIsNotRun) {
     EXPECT_EQ(machine().launches[0].file, kSystemFsutil);
 }
 
-TEST_F(EngineTest, ShellDllComesFromTheSystemFolderWithOrWithoutTheLoaderUpdate) {
+TEST_F(EngineTest, EntryPointKeepsPlantedDllsOutOfTheShellAndItsHelpers) {
+    const std::wstring app = L"C:\\Program Files\\Quillmarsh";
     const std::wstring downloads = L"C:\\Users\\me\\Downloads";
     for (const bool update : {true, false}) {
         SCOPED_TRACE(update ? "with the loader update" : "without it");
         machine().Reset();
         machine().dllDirectoriesAvailable = update;
-        machine().PutFile(L"C:\\Program Files\\Quillmarsh\\shell32.dll", "planted");
-        machine().PutFile(downloads + L"\\shell32.dll", "planted");
+        for (const std::wstring& folder : {app, downloads}) {
+            machine().PutFile(folder + L"\\shell32.dll", "planted");
+            machine().PutFile(folder + L"\\shcore.dll", "planted"); // the shell loads it by name
+        }
         machine().SetCurrentDirectory(downloads);
-        LockDllSearch();
+        wWinMain(nullptr, nullptr, nullptr, 0);
         EXPECT_EQ(machine().CallsTo("SetDefaultDllDirectories").size(), update ? 1u : 0u);
         EXPECT_EQ(machine().CallsTo("SetDllDirectoryW").size(), update ? 0u : 1u);
 
@@ -166,6 +179,14 @@ TEST_F(EngineTest, ShellDllComesFromTheSystemFolderWithOrWithoutTheLoaderUpdate)
         auto loads = machine().CallsTo(update ? "LoadLibraryExW" : "LoadLibraryW");
         ASSERT_EQ(loads.size(), 1u);
         EXPECT_EQ(loads[0].target, L"C:\\Windows\\system32\\shell32.dll");
+        // Without the update the program's own folder stays first for names the system's DLLs
+        // load, so only the current folder leaves the search.
+        std::vector<std::wstring> expected = {L"C:\\Windows\\system32\\shell32.dll",
+                                              L"C:\\Windows\\system32\\shcore.dll"};
+        if (!update) {
+            expected[1] = app + L"\\shcore.dll";
+        }
+        EXPECT_EQ(machine().loadedLibraries, expected);
     }
 
     // Without the shell's DLL nothing is launched, and the rest still applies.
@@ -194,7 +215,24 @@ TEST_F(EngineTest, ReportsEachSettingThatCouldNotBeChanged) {
     };
     const Case cases[] = {
         {"all changed", Generation::Win7, [] {}, {}},
-        {"tool ends with 1", Generation::Win7, [] { machine().exitCode = 1; }, {Trim}},
+        // TRIM is judged by the value the tool stores, not by its undocumented exit code.
+        {"tool stores the value, ends with 1",
+         Generation::Win7,
+         [] { machine().exitCode = 1; },
+         {}},
+        {"tool ends with 0, stores nothing",
+         Generation::Win7,
+         [] { machine().fsutilStoresValue = false; },
+         {Trim}},
+        {"keys allow only storing and reading values",
+         Generation::Win7,
+         [] {
+             for (const std::wstring& key :
+                  {kHklmOptimalLayout, kHklmWSearch, kHklmPrefetch, kHklmSysMain}) {
+                 machine().SetKeyRights(key, KEY_SET_VALUE | KEY_QUERY_VALUE);
+             }
+         },
+         {}},
         {"no tool on Vista", Generation::Vista, [] { machine().exitCode = 1; }, {}},
         {"every store refused",
          Generation::Xp,
@@ -242,7 +280,7 @@ TEST_F(EngineTest, FlushOnlyAfterASuccessfulStoreAndLaterWritesStillHappen) {
     EXPECT_EQ(machine().FlushCount(kHklmPrefetch), 2);
     EXPECT_EQ(machine().OpenKeyCount(), 0);
     for (const sim::CallRecord& call : machine().CallsTo("RegCreateKeyExW")) {
-        EXPECT_EQ(call.detail, KEY_ALL_ACCESS);
+        EXPECT_EQ(call.detail, KEY_SET_VALUE | KEY_QUERY_VALUE);
     }
     EXPECT_EQ(machine().launches.size(), 1u);
 }

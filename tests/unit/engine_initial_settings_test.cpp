@@ -6,13 +6,15 @@ namespace {
 
 const std::wstring kAppFolder = L"C:\\Program Files\\Quillmarsh";
 const std::wstring kProfile = kAppFolder + L"\\Quillmarsh.ini";
+const std::wstring kTemporary = kAppFolder + L"\\Quillmarsh.tmp";
+const char* const kSectionNames[] = {"AutoDefrag", "Index",    "SuperFetch",
+                                     "SysMain",    "PreFetch", "Trim"};
 
 using Values = std::array<std::int32_t, kSettingCount>;
 
 std::string ProfileWith(const std::string& defValue) {
     std::string text;
-    for (const char* section :
-         {"AutoDefrag", "Index", "SuperFetch", "SysMain", "PreFetch", "Trim"}) {
+    for (const char* section : kSectionNames) {
         text += std::string("[") + section + "]\r\nDefValue=" + defValue + "\r\n";
     }
     return text;
@@ -28,10 +30,20 @@ TEST_F(EngineTest, ProfilePathIsTheModulePathEndingInIni) {
 TEST_F(EngineTest, FirstRunWritesTheCurrentValuesInSectionOrder) {
     const SettingsEngine engine = StartedEngine(Generation::Xp);
     EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
-    EXPECT_EQ(
-        machine().FileContent(kProfile),
+    const std::string expected =
         "[AutoDefrag]\r\nDefValue=1\r\n[Index]\r\nDefValue=2\r\n[SuperFetch]\r\nDefValue=0\r\n"
-        "[SysMain]\r\nDefValue=-1\r\n[PreFetch]\r\nDefValue=3\r\n[Trim]\r\nDefValue=1\r\n");
+        "[SysMain]\r\nDefValue=-1\r\n[PreFetch]\r\nDefValue=3\r\n[Trim]\r\nDefValue=1\r\n";
+    EXPECT_EQ(machine().FileContent(kProfile), expected);
+    EXPECT_FALSE(machine().FileExists(kTemporary));
+    // The same bytes as the profile functions write into a new file.
+    const std::wstring other = kAppFolder + L"\\other.ini";
+    const wchar_t* const values[] = {L"1", L"2", L"0", L"-1", L"3", L"1"};
+    for (size_t i = 0; i < std::size(values); ++i) {
+        const std::string name = kSectionNames[i];
+        WritePrivateProfileStringW(std::wstring(name.begin(), name.end()).c_str(), L"DefValue",
+                                   values[i], other.c_str());
+    }
+    EXPECT_EQ(machine().FileContent(other), expected);
 }
 
 TEST_F(EngineTest, SecondRunTakesTheInitialValuesFromTheFile) {
@@ -123,23 +135,71 @@ TEST_F(EngineTest, MissingValueLeavesTheOutputUntouched) {
 }
 
 TEST_F(EngineTest, UnwritableFolderOrFailedWriteKeepsTheCurrentValuesAndTriesAgainNextRun) {
-    // A snapshot cut short by a failed write is removed: kept, it would read as zeros for good.
-    for (const bool folderWritable : {false, true}) {
-        SCOPED_TRACE(folderWritable ? "fourth write fails" : "unwritable folder");
+    // A snapshot cut short never gets the profile's name: it would read as zeros for good.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, int>> faults; // function, nth call
+        bool leftover; // the temporary file could not be removed either
+    };
+    const Case cases[] = {
+        {"unwritable folder", {}, false},
+        {"write fails", {{"WriteFile", 1}}, false},
+        {"flush fails", {{"FlushFileBuffers", 1}}, false},
+        {"rename fails", {{"MoveFileExW", 1}}, false},
+        {"write fails, then the delete", {{"WriteFile", 1}, {"DeleteFileW", 2}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         machine().Reset();
-        machine().SetDirectoryWritable(kAppFolder, folderWritable);
-        if (folderWritable) {
-            machine().InjectFault("WritePrivateProfileStringW", ERROR_DISK_FULL, 4);
+        machine().SetDirectoryWritable(kAppFolder, !c.faults.empty());
+        for (const auto& [function, nth] : c.faults) {
+            machine().InjectFault(function, ERROR_DISK_FULL, nth);
         }
         const SettingsEngine engine = StartedEngine(Generation::Win7);
         EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
         EXPECT_FALSE(machine().FileExists(kProfile));
+        EXPECT_EQ(machine().FileExists(kTemporary), c.leftover);
         EXPECT_EQ(machine().OpenFileHandleCount(), 0);
 
         machine().SetDirectoryWritable(kAppFolder, true);
         machine().ClearFaults();
         StartedEngine(Generation::Win7);
         EXPECT_TRUE(machine().FileExists(kProfile));
+        EXPECT_FALSE(machine().FileExists(kTemporary));
+    }
+}
+
+TEST_F(EngineTest, FirstRunEndedAtAnyCallLeavesNoProfileOrAWholeOne) {
+    // Values unlike the fallbacks and unlike zero, so that a snapshot of either shows.
+    const auto prepare = [] {
+        machine().SetDwordValue(kHklmOptimalLayout, L"EnableAutoLayout", 1);
+        machine().SetDwordValue(kHklmWSearch, L"Start", 3);
+        machine().SetDwordValue(kHklmSysMain, L"Start", 3);
+        machine().SetDwordValue(kHklmPrefetch, L"EnablePrefetcher", 2);
+        machine().SetDwordValue(kHklmFileSystem, L"DisableDeleteNotification", 0);
+    };
+    prepare();
+    const SettingValues first = StartedEngine(Generation::Win7).m_nInitial;
+    const int calls = machine().PlatformCallCount();
+    const std::optional<std::string> whole = machine().FileContent(kProfile);
+    ASSERT_TRUE(whole.has_value());
+    for (const auto ending : {sim::Machine::Ending::ProcessEnds, sim::Machine::Ending::PowerCut}) {
+        for (int nth = 1; nth <= calls; ++nth) {
+            SCOPED_TRACE((ending == sim::Machine::Ending::PowerCut ? "power cut before call "
+                                                                   : "process ends before call ") +
+                         std::to_string(nth));
+            SetUp();
+            prepare();
+            machine().EndBeforeCall(nth, ending);
+            StartedEngine(Generation::Win7);
+            ASSERT_TRUE(machine().LeaveEnded());
+            const std::optional<std::string> left = machine().FileContent(kProfile);
+            EXPECT_TRUE(!left.has_value() || left == whole) << "left: " << left.value_or("");
+
+            EXPECT_EQ(StartedEngine(Generation::Win7).m_nInitial, first) << "the next run";
+            EXPECT_EQ(machine().FileContent(kProfile), whole);
+            EXPECT_FALSE(machine().FileExists(kTemporary));
+        }
     }
 }
 
@@ -155,11 +215,18 @@ TEST_F(EngineTest, ProfileIsNeverCreatedOrWrittenThroughALink) {
         {"dangling symbolic link",
          [](const std::wstring& v) { machine().AddSymbolicLink(kProfile, v + L".new"); }},
         {"hard link", [](const std::wstring& v) { machine().AddHardLink(v, kProfile); }},
-        {"link planted while the first profile is written",
+        {"link under the temporary name",
+         [](const std::wstring& v) { machine().AddSymbolicLink(kTemporary, v); }},
+        {"link planted under the profile's name while the snapshot is written",
          [](const std::wstring& v) {
-             machine().InjectAction("WritePrivateProfileStringW", 1, [v] {
-                 DeleteFileW(kProfile.c_str());
-                 machine().AddSymbolicLink(kProfile, v);
+             machine().InjectAction("WriteFile", 1,
+                                    [v] { machine().AddSymbolicLink(kProfile, v); });
+         }},
+        {"link planted under the temporary name while the snapshot is written",
+         [](const std::wstring& v) {
+             machine().InjectAction("WriteFile", 1, [v] {
+                 DeleteFileW(kTemporary.c_str()); // refused: it is open, shared with nobody
+                 machine().AddSymbolicLink(kTemporary, v);
              });
          }},
     };

@@ -47,8 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, RestartTest,
     ::testing::Values(RestartCase{"success", true, true, true, 0},
                       RestartCase{"no privilege", true, false, false, 2},
-                      RestartCase{"no privilege, exit works", true, false, true, 1},
-                      RestartCase{"no token", false, true, true, 1},
+                      // Without the privilege enabled the request itself fails too.
+                      RestartCase{"no privilege, exit works", true, false, true, 2},
+                      RestartCase{"no token", false, true, true, 2},
                       RestartCase{"no token, exit fails", false, true, false, 2},
                       RestartCase{"exit fails", true, true, false, 1}),
     [](const ::testing::TestParamInfo<RestartCase>& p) {

@@ -287,14 +287,18 @@ TEST_F(SimFiles, DeleteFileRules) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     CloseHandle(h);
 
+    // Deleted while open: the name stays, refusing opens, until the last handle closes.
     h = Open(kFile, R, SR | SD, OPEN_EXISTING);
     EXPECT_TRUE(DeleteFileW(kFile.c_str()));
-    EXPECT_FALSE(m.FileExists(kFile));
+    EXPECT_TRUE(m.FileExists(kFile));
+    EXPECT_EQ(Open(kFile, R, SR | SW | SD, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     char c = 0;
     DWORD count = 0;
     EXPECT_TRUE(ReadFile(h, &c, 1, &count, nullptr)); // the open handle still reads
     EXPECT_EQ(c, 'x');
     CloseHandle(h);
+    EXPECT_FALSE(m.FileExists(kFile));
 
     m.PutFile(kFile, "x");
     m.SetDirectoryWritable(kDir, false);
@@ -365,6 +369,11 @@ TEST_F(SimFiles, CopyFailures) {
              mm.PutFile(t, "old", FILE_ATTRIBUTE_READONLY);
          },
          FALSE, ERROR_ACCESS_DENIED},
+        {"target hidden",
+         [](sim::Machine& mm, const std::wstring& t) {
+             mm.PutFile(t, "old", FILE_ATTRIBUTE_HIDDEN);
+         },
+         FALSE, ERROR_ACCESS_DENIED},
         {"target exists", [](sim::Machine& mm, const std::wstring& t) { mm.PutFile(t, "old"); },
          TRUE, ERROR_FILE_EXISTS},
         {"target held",
@@ -390,6 +399,50 @@ TEST_F(SimFiles, CopyFailures) {
     EXPECT_FALSE(CopyFileW(L"C:\\missing.ini", L"C:\\copy.ini", FALSE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(m.FileExists(L"C:\\copy.ini"));
+}
+
+TEST_F(SimFiles, RenameNeverReplacesUnlessAskedAndNeedsDeleteSharing) {
+    const std::wstring other = L"C:\\Data\\other.ini";
+    m.PutFile(kFile, "new");
+    m.PutFile(other, "old");
+    EXPECT_FALSE(MoveFileExW(kFile.c_str(), other.c_str(), MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    HANDLE h = Open(kFile, R, SR | SW, OPEN_EXISTING);
+    EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(h);
+    EXPECT_TRUE(MoveFileExW(kFile.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(m.FileContent(other), "new");
+    EXPECT_FALSE(m.FileExists(kFile));
+}
+
+TEST_F(SimFiles, AnEndedProcessLeavesItsWritesAndAPowerCutOnlyTheFlushedOnes) {
+    for (const auto ending : {sim::Machine::Ending::ProcessEnds, sim::Machine::Ending::PowerCut}) {
+        const bool powerCut = ending == sim::Machine::Ending::PowerCut;
+        SCOPED_TRACE(powerCut ? "power cut" : "process ends");
+        SetUp();
+        m.PutFile(kFile, "old");
+        const std::wstring flushed = L"C:\\Data\\flushed.ini";
+        HANDLE h = Open(kFile, R | W, SR | SD, TRUNCATE_EXISTING);
+        HANDLE f = Open(flushed, W, 0, CREATE_NEW);
+        DWORD count = 0;
+        EXPECT_TRUE(WriteFile(h, "cached", 6, &count, nullptr));
+        EXPECT_TRUE(WriteFile(f, "kept", 4, &count, nullptr));
+        HANDLE r = Open(kFile, R, SR | SW | SD, OPEN_EXISTING);
+        EXPECT_FALSE(FlushFileBuffers(r)) << "a flush needs write access";
+        CloseHandle(r);
+        EXPECT_TRUE(FlushFileBuffers(f));
+        EXPECT_TRUE(DeleteFileW(kFile.c_str())); // waits for the handle to close
+        m.EndBeforeCall(m.PlatformCallCount() + 1, ending);
+        CloseHandle(f);
+        CloseHandle(h);
+        ASSERT_TRUE(m.LeaveEnded());
+        EXPECT_EQ(m.FileContent(flushed), "kept");
+        EXPECT_EQ(m.OpenFileHandleCount(), 0);
+        // A power cut loses the cached bytes and the deletion that waited for the close.
+        EXPECT_EQ(m.FileContent(kFile),
+                  powerCut ? std::optional<std::string>("old") : std::nullopt);
+    }
 }
 
 TEST_F(SimFiles, SystemDirectoryFollowsTheBufferSizeRules) {

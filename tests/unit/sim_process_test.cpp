@@ -128,12 +128,14 @@ TEST_F(SimProcess, RebootSucceedsOnceThePrivilegeIsEnabled) {
 TEST_F(SimProcess, AMissingPrivilegeIsReportedBySucceedingWithNotAllAssigned) {
     m.privilegeHeld = false;
     DWORD adjustError = 0;
-    EXPECT_TRUE(Reboot(&adjustError)); // the exit outcome stays the test's choice
+    EXPECT_FALSE(Reboot(&adjustError)); // a restart needs the privilege enabled
     EXPECT_EQ(adjustError, static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED));
-
-    m.exitSucceeds = false;
-    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD));
+
+    m.privilegeHeld = true;
+    m.exitSucceeds = false;
+    EXPECT_FALSE(Reboot(&adjustError));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHUTDOWN_IN_PROGRESS));
     EXPECT_EQ(m.exitRequests.size(), 2u);
 }
 

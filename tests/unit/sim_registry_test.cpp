@@ -210,10 +210,44 @@ TEST_F(SimRegistry, CreateMakesMissingParentsAndReportsTheDisposition) {
     EXPECT_EQ(m.OpenKeyCount(), 0);
 }
 
+TEST_F(SimRegistry, KeyRulesLimitWhatOpensAndCreates) {
+    m.SetKeyRights(kKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    HKEY key = nullptr;
+    struct Case {
+        REGSAM access;
+        LSTATUS open;
+    };
+    for (const Case& c :
+         {Case{KEY_ALL_ACCESS, ERROR_ACCESS_DENIED}, Case{KEY_WRITE, ERROR_ACCESS_DENIED},
+          Case{KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, ERROR_SUCCESS}}) {
+        SCOPED_TRACE(c.access);
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillmarsh", 0, c.access, &key),
+                  c.open);
+        RegCloseKey(key);
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillmarsh", 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, c.access, nullptr, &key, nullptr),
+                  c.open);
+        RegCloseKey(key);
+    }
+    // A subkey needs KEY_CREATE_SUB_KEY on its parent, and inherits the parent's rules.
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillmarsh\\Sub", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    m.SetKeyRights(kKey, KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillmarsh\\Sub\\Deep", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(m.HasKey(kKey + L"\\Sub"));
+    EXPECT_EQ(m.OpenKeyCount(), 0);
+}
+
 TEST_F(SimRegistry, FlushesAreCountedPerKey) {
     m.CreateKey(kKey);
     m.CreateKey(L"HKLM\\SOFTWARE\\Other");
     HKEY key = Open(L"SOFTWARE\\Quillmarsh", KEY_WRITE);
+    EXPECT_EQ(RegFlushKey(key), ERROR_ACCESS_DENIED); // a flush needs KEY_QUERY_VALUE
+    RegCloseKey(key);
+    key = Open(L"SOFTWARE\\Quillmarsh", KEY_QUERY_VALUE);
     EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
     RegCloseKey(key);

@@ -722,7 +722,7 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         return Fail(*fault);
     }
     auto& s = State();
-    if ((dwFlags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0) {
+    if ((dwFlags & ~MOVEFILE_WRITE_THROUGH) != 0) {
         return Fail(ERROR_INVALID_PARAMETER); // the other flags are not modelled
     }
     if (from.empty() || to.empty()) {
@@ -751,16 +751,7 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     }
     if (auto existing = FindFile(s, to); existing && existing != file) {
         // MoveFileExW: without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
-        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
-            return Fail(ERROR_ALREADY_EXISTS);
-        }
-        if ((existing->attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-            !existing->deleteOnClose.empty()) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        if (DWORD e = ShareConflict(*existing, kDeleteAccess, shareAll)) {
-            return Fail(e);
-        }
+        return Fail(ERROR_ALREADY_EXISTS);
     }
     // A rename changes only the directory, which NTFS journals: it is on the disk at once.
     s.files.erase(Upper(from));

@@ -94,29 +94,16 @@ const RegKey* NearestKey(Machine::Impl& s, const std::wstring& path) {
     }
 }
 
-// The rights a request stands for: generic rights mapped to the key's specific ones, the WOW64
-// view flags dropped (they select a view, they are no rights).
-REGSAM SpecificRights(REGSAM requested) {
-    constexpr REGSAM kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u,
-                     kGenericExecute = 0x20000000u, kGenericAll = 0x10000000u;
-    REGSAM rights = requested & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll |
-                                  KEY_WOW64_64KEY | KEY_WOW64_32KEY);
-    if (requested & (kGenericRead | kGenericExecute)) {
-        rights |= KEY_READ;
-    }
-    if (requested & kGenericWrite) {
-        rights |= KEY_WRITE;
-    }
-    if (requested & kGenericAll) {
-        rights |= KEY_ALL_ACCESS;
-    }
-    return rights;
+// The rights a request stands for: the WOW64 view flags select a view and are no rights. Generic
+// rights are not mapped, so asking for them is refused (the stricter reading).
+REGSAM RightsAsked(REGSAM requested) {
+    return requested & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
 }
 
 // Opening a key checks every requested right against the key's DACL ("Registry Key Security
 // and Access Rights": the requested access is checked against the security descriptor).
 bool Grants(const RegKey& key, REGSAM requested) {
-    return (SpecificRights(requested) & ~key.granted) == 0;
+    return (RightsAsked(requested) & ~key.granted) == 0;
 }
 
 bool IsStringType(DWORD type) {
@@ -257,7 +244,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM s
     if (!Grants(*key, samDesired)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = NewKeyHandle(path, SpecificRights(samDesired));
+    *phkResult = NewKeyHandle(path, RightsAsked(samDesired));
     return ERROR_SUCCESS;
 }
 
@@ -288,7 +275,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR 
     if (lpdwDisposition) {
         *lpdwDisposition = existing ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     }
-    *phkResult = NewKeyHandle(path, SpecificRights(samDesired));
+    *phkResult = NewKeyHandle(path, RightsAsked(samDesired));
     return ERROR_SUCCESS;
 }
 

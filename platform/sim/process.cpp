@@ -52,8 +52,9 @@ std::shared_ptr<SimFile> FindProgram(const std::wstring& name) {
     return nullptr;
 }
 
-// What the system's fsutil.exe does with "behavior set DisableDeleteNotify N": it stores N as
-// the value TRIM obeys (fsutil behavior reference).
+// What the system's fsutil.exe does with "behavior set DisableDeleteNotify N": it sets the
+// setting ("fsutil behavior" reference), which Windows keeps as the FileSystem key's
+// DisableDeleteNotification, the value the program reads for TRIM.
 void RunFsutil(const std::wstring& parameters) {
     const std::wstring prefix = L"behavior set DisableDeleteNotify ";
     if (!TheMachine().fsutilStoresValue || parameters.size() <= prefix.size() ||

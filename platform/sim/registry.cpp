@@ -265,7 +265,8 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR 
     }
     if (!existing) {
         // A missing key is made under the nearest one that exists, which must allow creating
-        // subkeys; the new keys inherit its rules, which must then allow what is asked.
+        // subkeys ("Registry Key Security and Access Rights": KEY_CREATE_SUB_KEY is required to
+        // create a subkey); the new keys inherit its rules, which must then allow what is asked.
         const RegKey* parent = NearestKey(State(), path);
         if (!parent || !(parent->granted & KEY_CREATE_SUB_KEY) || !Grants(*parent, samDesired)) {
             return ERROR_ACCESS_DENIED;

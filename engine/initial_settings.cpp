@@ -1,5 +1,7 @@
 #include "engine/settings_engine.h"
 
+#include "fw/brief_hold.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -61,6 +63,11 @@ std::wstring SettingsEngine::GetProfilePath() {
     return profile;
 }
 
+bool SettingsEngine::HasProfile() {
+    const std::wstring path = GetProfilePath();
+    return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 BOOL SettingsEngine::ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]) {
     const std::wstring path = GetProfilePath();
     if (path.empty()) {
@@ -81,13 +88,18 @@ BOOL SettingsEngine::ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]) {
 void SettingsEngine::WriteFirstProfile(const std::wstring& path) const {
     // Written whole under a name of its own, then renamed: a run that ends half-way leaves no
     // profile, never a partial one that would read as zeros for good.
-    std::wstring temporary = path;
-    temporary.replace(temporary.size() - 3, 3, L"tmp");
+    std::wstring temporaryPath = path;
+    temporaryPath.replace(temporaryPath.size() - 3, 3, L"tmp");
+    const LPCWSTR temporary = temporaryPath.c_str();
     // A leftover of an interrupted run, or a link planted under the name: only the name goes.
-    DeleteFileW(temporary.c_str());
+    DeleteFileWaitingOutHolds(temporary);
     // Made here, never through a link, and shared with nobody while it is written.
-    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    RetryWhileHeld(temporary, [&] {
+        file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return StepResult(file != INVALID_HANDLE_VALUE);
+    });
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -99,9 +111,14 @@ void SettingsEngine::WriteFirstProfile(const std::wstring& path) const {
     const bool whole = WriteFile(file, text.data(), size, &written, nullptr) && written == size &&
                        FlushFileBuffers(file);
     CloseHandle(file);
-    // Never in place of a profile that appeared meanwhile.
-    if (!whole || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary.c_str());
+    // Never in place of a profile that appeared meanwhile. Others may open the file the moment
+    // it is closed, which holds up the rename for a moment.
+    const bool renamed = whole && RetryWhileHeld(temporary, [&] {
+                                      return StepResult(MoveFileExW(temporary, path.c_str(),
+                                                                    MOVEFILE_WRITE_THROUGH));
+                                  }) == NO_ERROR;
+    if (!renamed) {
+        DeleteFileWaitingOutHolds(temporary);
     }
 }
 

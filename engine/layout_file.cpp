@@ -2,6 +2,7 @@
 
 #include "engine/reg_key.h"
 #include "engine/settings_engine.h"
+#include "fw/brief_hold.h"
 #include "fw/file.h"
 
 namespace {
@@ -57,11 +58,13 @@ void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CF
 
     // A read-only file cannot be deleted or overwritten: then the original stays in place and
     // only its attribute changes below.
-    const BOOL deleted = DeleteFileW(path);
-    const BOOL copiedBack = CopyFileW(kTemporaryCopy, path, FALSE);
+    const BOOL deleted = DeleteFileWaitingOutHolds(path);
+    const bool copiedBack = RetryWhileHeld(path, [path] {
+                                return StepResult(CopyFileW(kTemporaryCopy, path, FALSE));
+                            }) == NO_ERROR;
     if (copiedBack || !deleted) {
         // Keep the copy while it is the only place that still holds the content.
-        DeleteFileW(kTemporaryCopy);
+        DeleteFileWaitingOutHolds(kTemporaryCopy);
     }
 
     CFileStatus current;

@@ -46,6 +46,8 @@ public:
     BOOL LoadInitialSettings();
     static BOOL ReadInitialValue(LPCWSTR section, WCHAR (&out)[MAX_PATH]);
     static std::wstring GetProfilePath();
+    // Whether the profile of initial settings is beside the program now.
+    static bool HasProfile();
 
     // Reads each choice from `selection` at the moment it is needed; returns what could not be
     // put in place. A file error of the layout-file step propagates as CFileException and skips

@@ -1,5 +1,6 @@
 #include "fw/file.h"
 
+#include "fw/brief_hold.h"
 #include "fw/unlinked_file.h"
 
 namespace {
@@ -79,10 +80,15 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
     if (noLinks && DispositionFrom(openFlags) != CREATE_ALWAYS) {
         return FALSE;
     }
-    const HANDLE handle =
-        noLinks ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    RetryWhileHeld(fileName, [&] {
+        handle =
+            noLinks
+                ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
                 : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
                               DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
+        return StepResult(handle != INVALID_HANDLE_VALUE);
+    });
     if (handle == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
@@ -92,7 +98,8 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
 }
 
 void CFile::ThrowLastError() const {
-    ThrowOsError(GetLastError(), m_strFileName);
+    const DWORD error = GetLastError();
+    ThrowOsError(error, m_strFileName);
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
@@ -178,10 +185,14 @@ void StoreTimes(LPCWSTR fileName, const CFileStatus& status) {
     if (status.m_ctime == 0 && status.m_atime == 0 && status.m_mtime == 0) {
         return;
     }
-    const HANDLE handle = CreateFileW(fileName, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        ThrowOsError(GetLastError(), fileName);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const DWORD opened = RetryWhileHeld(fileName, [&] {
+        handle = CreateFileW(fileName, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return StepResult(handle != INVALID_HANDLE_VALUE);
+    });
+    if (opened != NO_ERROR) {
+        ThrowOsError(opened, fileName);
     }
     const FILETIME created = FileTimeFromSeconds(status.m_ctime);
     const FILETIME accessed = FileTimeFromSeconds(status.m_atime);
@@ -197,8 +208,10 @@ void StoreTimes(LPCWSTR fileName, const CFileStatus& status) {
 }
 
 void StoreAttributes(LPCWSTR fileName, DWORD attributes) {
-    if (!SetFileAttributesW(fileName, attributes)) {
-        ThrowOsError(GetLastError(), fileName);
+    const DWORD error = RetryWhileHeld(
+        fileName, [=] { return StepResult(SetFileAttributesW(fileName, attributes)); });
+    if (error != NO_ERROR) {
+        ThrowOsError(error, fileName);
     }
 }
 
@@ -207,7 +220,8 @@ void StoreAttributes(LPCWSTR fileName, DWORD attributes) {
 void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status) {
     const DWORD current = GetFileAttributesW(fileName);
     if (current == INVALID_FILE_ATTRIBUTES) {
-        ThrowOsError(GetLastError(), fileName);
+        const DWORD error = GetLastError();
+        ThrowOsError(error, fileName);
     }
     const DWORD wanted = status.m_attribute;
     // The time stamps can only be stored while the file is writable: lift a read-only bit

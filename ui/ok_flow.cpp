@@ -32,9 +32,19 @@ void ReportNotChanged(const FailedSettings& failed) {
     AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
+// Without the snapshot, a later run would take these changes for the first settings and the way
+// back to the present ones would be gone: that is the user's call, and No is the safe answer.
+bool MayChangeSettings() {
+    return SettingsEngine::HasProfile() ||
+           AfxMessageBox(IDS_NO_SNAPSHOT, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
+}
+
 } // namespace
 
 void RunOkFlow(const SettingsEngine& engine, const Selection& selection, DialogCloser& closer) {
+    if (!MayChangeSettings()) {
+        return;
+    }
     // Both files belong to this handler: one left open (and locked) by a failed layout-file
     // step stays so until the handler is over.
     CFile layoutFile;

@@ -13,7 +13,9 @@ protected:
     ~DialogCloser() = default;
 };
 
-// Applies the selection, names what could not be changed, asks whether to restart now, restarts on
-// Yes, and closes the dialog after either answer. A file error of the layout-file step escapes as
-// CFileException before the question is asked, leaving the dialog open.
+// When no snapshot of the first settings is beside the program, asks first; unless the answer is
+// Yes, does nothing more and leaves the dialog open. Then applies the selection, names what could
+// not be changed, asks whether to restart now, restarts on Yes, and closes the dialog after either
+// answer. A file error of the layout-file step escapes as CFileException before the restart
+// question, leaving the dialog open.
 void RunOkFlow(const SettingsEngine& engine, const Selection& selection, DialogCloser& closer);

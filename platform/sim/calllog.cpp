@@ -53,6 +53,7 @@ void Machine::Reset() {
     dllDirectoriesAvailable = true;
     loadedLibraries.clear();
     fsutilStoresValue = true;
+    scannerHold.reset();
     messageBoxAnswers.clear();
     messageBoxes.clear();
     calls.clear();
@@ -99,6 +100,11 @@ Machine::Impl DeepCopy(const Machine::Impl& s) {
             handle.file = clone(handle.file);
         }
     }
+    for (auto& [name, before] : copy.unflushedNames) {
+        if (before) {
+            before = clone(before);
+        }
+    }
     return copy;
 }
 
@@ -124,6 +130,18 @@ bool Machine::LeaveEnded() {
     }
     left.handles.clear();
     left.keyHandles.clear();
+    if (powerCut) {
+        // Names are metadata, cached like data ("File Caching"): what never reached the disk is
+        // as it was.
+        for (auto it = left.unflushedNames.rbegin(); it != left.unflushedNames.rend(); ++it) {
+            if (it->second) {
+                left.files[it->first] = it->second;
+            } else {
+                left.files.erase(it->first);
+            }
+        }
+    }
+    left.unflushedNames.clear();
     for (const auto& [name, file] : left.files) {
         if (powerCut) {
             // The cache and the deletions waiting for a close die with the machine ("File
@@ -142,6 +160,7 @@ bool Machine::LeaveEnded() {
     left.lastError = 0;
     left.faults.clear();
     left.actions.clear();
+    left.holdsBefore.clear();
     left.callCounts.clear();
     left.endBeforeCall = 0;
     *impl_ = std::move(left);
@@ -157,6 +176,15 @@ std::optional<DWORD> Enter(const char* function, const std::wstring& target, DWO
         s.endedState = std::make_shared<Machine::Impl>(DeepCopy(s));
     }
     const int count = ++s.callCounts[function];
+    s.holdOnThisCall.reset();
+    for (auto it = s.holdsBefore.begin(); it != s.holdsBefore.end(); ++it) {
+        if (it->function == function && it->nth == count) {
+            s.holdOnThisCall = it->ticks;
+            OpenByScanner(s, target, it->ticks);
+            s.holdsBefore.erase(it);
+            break;
+        }
+    }
     for (auto it = s.actions.begin(); it != s.actions.end(); ++it) {
         if (it->function == function && it->nth == count) {
             // Taken out first: the action may call into the machine itself.

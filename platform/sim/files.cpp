@@ -144,7 +144,8 @@ DWORD NotFoundError(const std::wstring& normalized) {
 }
 
 DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share) {
-    if (file.heldByOther && Clashes(access, share, kHeldAccess, 0)) {
+    const auto& hold = file.otherHold;
+    if (hold && State().clock < hold->until && Clashes(access, share, hold->access, hold->share)) {
         return ERROR_SHARING_VIOLATION;
     }
     for (const auto& [value, o] : State().handles) {
@@ -176,6 +177,37 @@ std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalize
     return file;
 }
 
+void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks) {
+    const auto file = FindFile(s, path);
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (!file || !file->deleteOnClose.empty() || ShareConflict(*file, GENERIC_READ, kShare) != 0) {
+        return;
+    }
+    const ULONGLONG until =
+        ticks >= Machine::kForever - s.clock ? Machine::kForever : s.clock + ticks;
+    file->otherHold = SimFile::OtherHold{GENERIC_READ, kShare, until};
+}
+
+void NoteNameChange(Machine::Impl& s, const std::wstring& upperName) {
+    for (const auto& [name, before] : s.unflushedNames) {
+        if (name == upperName) {
+            return; // the disk still has what it named first
+        }
+    }
+    const auto it = s.files.find(upperName);
+    s.unflushedNames.emplace_back(upperName, it == s.files.end() ? nullptr : it->second);
+}
+
+void NamesReachDisk(Machine::Impl& s, const SimFile& file) {
+    auto& names = s.unflushedNames;
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const auto& entry) {
+                                   const auto now = s.files.find(entry.first);
+                                   return now != s.files.end() && now->second.get() == &file;
+                               }),
+                names.end());
+}
+
 void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file) {
     if (file->deleteOnClose.empty()) {
         return;
@@ -187,6 +219,7 @@ void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& fil
     }
     const auto name = s.files.find(file->deleteOnClose);
     if (name != s.files.end() && name->second == file) {
+        NoteNameChange(s, name->first);
         s.files.erase(name);
     }
     file->deleteOnClose.clear();
@@ -296,7 +329,10 @@ std::optional<FileTimes> Machine::FileTimesOf(const std::wstring& path) const {
 
 void Machine::HoldOpenByOtherProcess(const std::wstring& path, bool held) {
     if (auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory))) {
-        file->heldByOther = held;
+        file->otherHold.reset();
+        if (held) {
+            file->otherHold = SimFile::OtherHold{kHeldAccess, 0, kForever};
+        }
     }
 }
 
@@ -308,6 +344,14 @@ int Machine::OpenFileHandleCount() const {
 
 void Machine::SetClock(ULONGLONG fileTimeTicks) {
     impl_->clock = fileTimeTicks;
+}
+
+ULONGLONG Machine::Clock() const {
+    return impl_->clock;
+}
+
+void Machine::HoldBeforeCall(const std::string& function, int nth, ULONGLONG ticks) {
+    impl_->holdsBefore.push_back(HoldBefore{function, nth, ticks});
 }
 
 } // namespace sim
@@ -385,6 +429,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         if (!parent->writable) {
             return FailHandle(ERROR_ACCESS_DENIED);
         }
+        NoteNameChange(s, Upper(path));
         file = AddFile(s, path, StoredAttributes(dwFlagsAndAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     }
     const std::uintptr_t value = s.NewHandleValue();
@@ -542,9 +587,13 @@ BOOL CloseHandle(HANDLE hObject) {
         TheMachine().openProcessCount--;
     }
     const std::shared_ptr<SimFile> file = it->second.file;
+    const bool wrote = Writes(it->second.access);
     s.handles.erase(it); // even when faulted: a failed close leaves nothing to close again
     if (file) {
         CompletePendingDelete(s, file);
+        if (wrote && TheMachine().scannerHold) {
+            OpenByScanner(s, file->path, *TheMachine().scannerHold);
+        }
     }
     return fault ? Fail(*fault) : TRUE;
 }
@@ -650,6 +699,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return Fail(*fault);
     }
     auto& s = State();
+    if (s.holdOnThisCall) {
+        OpenByScanner(s, FollowLinks(s, from), *s.holdOnThisCall); // the source is named too
+    }
     // The source is opened first, for reading, sharing read and delete.
     if (from.empty() || to.empty()) {
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -695,6 +747,7 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         if (!parent->writable) {
             return Fail(ERROR_ACCESS_DENIED);
         }
+        NoteNameChange(s, Upper(to));
         target = AddFile(s, to, 0);
     }
     BeginWrite(*target);
@@ -702,6 +755,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     target->attributes = source->attributes | FILE_ATTRIBUTE_ARCHIVE;
     target->times.lastWrite = source->times.lastWrite;
     target->times.lastAccess = s.clock;
+    if (TheMachine().scannerHold) {
+        OpenByScanner(s, to, *TheMachine().scannerHold);
+    }
     return TRUE;
 }
 
@@ -712,6 +768,8 @@ BOOL FlushFileBuffers(HANDLE hFile) {
         return FALSE;
     }
     o->file->onDisk.reset();
+    // "File Caching": flushing the file also puts its metadata, the names it has, on the disk.
+    NamesReachDisk(State(), *o->file);
     return TRUE;
 }
 
@@ -722,13 +780,17 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         return Fail(*fault);
     }
     auto& s = State();
+    if (s.holdOnThisCall) {
+        OpenByScanner(s, from, *s.holdOnThisCall); // the source is named too
+    }
     if ((dwFlags & ~MOVEFILE_WRITE_THROUGH) != 0) {
         return Fail(ERROR_INVALID_PARAMETER); // the other flags are not modelled
     }
     if (from.empty() || to.empty()) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    // A link is renamed itself, not its target.
+    // "Symbolic Link Effects on File Systems Functions": MoveFile and MoveFileEx move the link
+    // itself, not its target.
     auto file = FindFile(s, from);
     if (!file) {
         return Fail(FindDirectory(s, from) ? ERROR_ACCESS_DENIED : NotFoundError(from));
@@ -747,17 +809,28 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (DWORD e = ShareConflict(*file, kDeleteAccess, shareAll)) {
         return Fail(e);
     }
+    // test_file_rename_information (dlls/ntdll/tests/file.c): an existing directory collides
+    // like a file.
     if (FindDirectory(s, to)) {
-        return Fail(ERROR_ACCESS_DENIED);
+        return Fail(ERROR_ALREADY_EXISTS);
     }
     if (auto existing = FindFile(s, to); existing && existing != file) {
         // MoveFileExW: without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
         return Fail(ERROR_ALREADY_EXISTS);
     }
-    // A rename changes only the directory, metadata that NTFS logs and recovers after a failure
-    // ("NTFS overview", recoverability): it survives a power cut.
+    // "File Caching": metadata is cached too, so a rename not written through may be lost at a
+    // power cut; MOVEFILE_WRITE_THROUGH returns only once it is on the disk.
+    NoteNameChange(s, Upper(from));
+    NoteNameChange(s, Upper(to));
     s.files.erase(Upper(from));
     s.files[Upper(to)] = file;
     file->path = to;
+    if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
+        NamesReachDisk(s, *file);
+        auto& names = s.unflushedNames;
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [&](const auto& entry) { return entry.first == Upper(from); }),
+                    names.end());
+    }
     return TRUE;
 }

@@ -34,8 +34,8 @@ struct RegValue {
 // GetSystemDirectoryW, GetPrivateProfileStringW, LoadStringW uses the string id), fMask
 // (ShellExecuteExW), the timeout (WaitForSingleObject), DesiredAccess (OpenProcessToken), the
 // first privilege's attributes (AdjustTokenPrivileges), uFlags (ExitWindowsEx), uType
-// (MessageBoxW), dwOSVersionInfoSize (GetVersionExW), dwFlags (LoadLibraryExW), DirectoryFlags
-// (SetDefaultDllDirectories); 0 otherwise.
+// (MessageBoxW), the milliseconds (Sleep), dwOSVersionInfoSize (GetVersionExW), dwFlags
+// (LoadLibraryExW), DirectoryFlags (SetDefaultDllDirectories); 0 otherwise.
 struct CallRecord {
     std::string function; // e.g. "RegOpenKeyExW"
     std::wstring target;  // key path ("HKLM\\SYSTEM\\..."), file path or program, when there is one
@@ -123,7 +123,19 @@ public:
     std::optional<std::string> FileContent(const std::wstring& path) const;
     std::optional<DWORD> FileAttributes(const std::wstring& path) const;
     std::optional<FileTimes> FileTimesOf(const std::wstring& path) const;
-    void HoldOpenByOtherProcess(const std::wstring& path, bool held = true); // no sharing
+    void HoldOpenByOtherProcess(const std::wstring& path, bool held = true); // no sharing, for good
+    // Other programs open files the moment they are closed: anti-virus scanners, the indexer,
+    // backup agents (test_MoveFileA and test_DeleteFileA in dlls/kernel32/tests/file.c show what
+    // such a handle does to a rename and a delete). A scanner opens each file the product closes
+    // after writing it (a handle with write access, CopyFileW's destination), reading and sharing
+    // read and write but not delete, and keeps it for this many ticks of the simulated clock
+    // (kForever: for good); unset, there is none. Sleep advances the clock.
+    static constexpr ULONGLONG kForever = ~0ull;
+    std::optional<ULONGLONG> scannerHold;
+    // Just before the nth call (1-based, counted like faults) of `function`, such a program opens
+    // the files that call names (both for CopyFileW and MoveFileExW) for `ticks`; nothing when the
+    // call names no file or the file cannot be opened beside the handles already open.
+    void HoldBeforeCall(const std::string& function, int nth, ULONGLONG ticks);
     // Links; the new name must be free. A hard link is one more name of the same file. A symbolic
     // link is a file of its own (a reparse point) naming a target that need not exist:
     // CreateFileW, the profile functions and CopyFileW's source follow it unless
@@ -133,6 +145,7 @@ public:
     void AddSymbolicLink(const std::wstring& link, const std::wstring& target);
     int OpenFileHandleCount() const;
     void SetClock(ULONGLONG fileTimeTicks); // time stamp given to files created or written now
+    ULONGLONG Clock() const;                // advanced by Sleep
 
     // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
     // While it runs it loads shcore.dll by bare name, as the shell's code loads its helpers.
@@ -202,9 +215,11 @@ public:
     // usual, and LeaveEnded() makes the kept state what is left. The process's handles are
     // closed (a file it deleted while open loses its name then) and its process-wide settings
     // (DLL search, enabled privileges) are gone; faults and actions are cleared for the next
-    // run. After a power cut, file data that was written but never flushed is lost, and a
-    // deletion waiting for the last handle never happens. Registry data is not modelled as lost:
-    // the program flushes every key it writes. LeaveEnded is false when the run made fewer calls.
+    // run. After a power cut, file data that was written but never flushed is lost, names
+    // created, removed or renamed since the file was last flushed (or a rename not written
+    // through) are as they were, and a deletion waiting for the last handle never happens. Registry
+    // data is not modelled as lost: the program flushes every key it writes. LeaveEnded is false
+    // when the run made fewer calls.
     enum class Ending { ProcessEnds, PowerCut };
     void EndBeforeCall(int nth, Ending ending);
     bool LeaveEnded();

@@ -118,6 +118,11 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     return TRUE;
 }
 
+void Sleep(DWORD dwMilliseconds) {
+    Enter("Sleep", {}, dwMilliseconds);
+    State().clock += static_cast<ULONGLONG>(dwMilliseconds) * 10000u; // the simulated clock only
+}
+
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     if (auto fault = Enter("WaitForSingleObject", {}, dwMilliseconds)) {
         SetError(*fault);

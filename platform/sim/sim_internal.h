@@ -34,7 +34,14 @@ struct SimFile {
     std::string content;
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE; // stored form: never NORMAL
     FileTimes times;
-    bool heldByOther = false;
+    // Another program's handle on the file: what it asked for, what it shares, and until when
+    // (simulated clock) it keeps it.
+    struct OtherHold {
+        DWORD access = 0;
+        DWORD share = 0;
+        ULONGLONG until = 0;
+    };
+    std::optional<OtherHold> otherHold;
     DWORD index = 0;
     std::wstring linkTarget; // a symbolic link (a reparse point) to this path when not empty
     // What the disk holds while written data still sits in the cache; unset when the content is
@@ -79,6 +86,12 @@ struct Fault {
     std::string function;
     DWORD error = 0;
     int nth = 0;
+};
+
+struct HoldBefore {
+    std::string function;
+    int nth = 0;
+    ULONGLONG ticks = 0;
 };
 
 struct Action {
@@ -128,6 +141,11 @@ struct Machine::Impl {
     std::shared_ptr<Impl> endedState; // the state just before that call, once it was reached
     std::vector<Fault> faults;
     std::vector<Action> actions;
+    std::vector<HoldBefore> holdsBefore;
+    std::optional<ULONGLONG> holdOnThisCall; // a hold taken just before the current call
+    // Names changed since they were last put on the disk, with what each named before (null: no
+    // file): a power cut undoes these changes.
+    std::vector<std::pair<std::wstring, std::shared_ptr<SimFile>>> unflushedNames;
     std::map<std::string, int> callCounts; // since Reset
 };
 
@@ -162,5 +180,13 @@ HandleObject* FindHandle(HANDLE h, HandleKind kind);
 // Removes the name of a file deleted while open once no handle refers to it.
 void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file);
 DWORD ReportedAttributes(const SimFile& file);
+// Another program opens the file at `path` for reading, sharing read and write, as a scanner
+// does, for `ticks` of simulated time; nothing when there is no such file or it cannot be opened
+// beside the handles already open.
+void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks);
+// Before the product changes what `upperName` names: remembers what it named, for a power cut.
+void NoteNameChange(Machine::Impl& s, const std::wstring& upperName);
+// The names that now refer to `file` are on the disk.
+void NamesReachDisk(Machine::Impl& s, const SimFile& file);
 
 } // namespace sim

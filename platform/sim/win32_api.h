@@ -270,6 +270,7 @@ struct SHELLEXECUTEINFOW {
 using LPSHELLEXECUTEINFOW = SHELLEXECUTEINFOW*;
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void Sleep(DWORD dwMilliseconds);
 #define STILL_ACTIVE 259u
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
@@ -317,6 +318,7 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
 #define MB_ICONERROR MB_ICONHAND
 #define MB_ICONQUESTION 0x20u
 #define MB_ICONEXCLAMATION 0x30u
+#define MB_DEFBUTTON2 0x100u
 #define MB_ICONINFORMATION 0x40u
 #define MB_ICONMASK 0xF0u
 #define MB_TYPEMASK 0xFu

@@ -1,7 +1,8 @@
 // Fails every platform call of a full start-up and OK flow in turn, on each Windows generation,
 // with each error that call really returns, and checks what must hold whatever fails: the
 // layout file's content survives, no handle stays open, the registry writes that the fault did
-// not hit still happen, and every message box shown is one of the program's own.
+// not hit still happen, and every message box shown is one of the program's own. Then lets
+// another program hold the file of every call for a moment: the outcome is the clean run's.
 #include "engine_fixture.h"
 
 #include "fw/file.h"
@@ -15,6 +16,7 @@ namespace {
 const std::wstring kLayout = L"C:\\Windows\\Prefetch\\Layout.ini";
 const std::wstring kCopy = L"C:\\Program Files\\Quillmarsh\\Layout_back.ini";
 const std::wstring kProfile = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.ini";
+const std::wstring kTemporary = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.tmp";
 const std::string kContent = std::string(600, 'x') + "layout";
 
 // What each call can fail with on Windows. A call missing here fails the test, so a new call
@@ -57,7 +59,8 @@ const std::map<std::string, std::vector<DWORD>> kErrors = {
     {"AdjustTokenPrivileges", {ERROR_NOT_ALL_ASSIGNED, ERROR_ACCESS_DENIED}},
     {"ExitWindowsEx", {ERROR_PRIVILEGE_NOT_HELD, ERROR_SHUTDOWN_IN_PROGRESS}},
     {"GetCurrentProcess", {}}, // a pseudo handle: cannot fail
-    {"LoadStringW", {}},       // the program's own string table is always there
+    {"Sleep", {}},
+    {"LoadStringW", {}}, // the program's own string table is always there
 };
 
 // The calls through which the framework's file class can report an error; a failed copy back
@@ -122,7 +125,8 @@ void PrepareMachine(const Scenario& s) {
                             "[SuperFetch]\r\nDefValue=3\r\n[SysMain]\r\nDefValue=3\r\n"
                             "[PreFetch]\r\nDefValue=3\r\n[Trim]\r\nDefValue=0\r\n");
     }
-    m.messageBoxAnswers = {IDYES};
+    // Yes to the question about a missing snapshot, when it comes, and Yes to the restart.
+    m.messageBoxAnswers = {IDYES, IDYES};
 }
 
 DWORD BeforeValue(const Scenario& s, const Write& w) {
@@ -141,6 +145,7 @@ public:
 struct RunResult {
     SettingsEngine engine;
     size_t startupCalls = 0;
+    bool snapshotAtOk = false;
     bool fileError = false;
     int closed = 0;
 };
@@ -153,6 +158,7 @@ RunResult StartAndPressOk(const Scenario& s) {
     run.engine.ReadCurrentSettings();
     run.engine.LoadInitialSettings();
     run.startupCalls = sim::TheMachine().calls.size();
+    run.snapshotAtOk = sim::TheMachine().FileExists(kProfile);
     FixedSelection selection = s.allOn ? FixedSelection::AllOn() : FixedSelection{};
     CountingCloser closer;
     try {
@@ -172,7 +178,17 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
     const RunResult clean = StartAndPressOk(s);
     const std::vector<sim::CallRecord> cleanCalls = machine().calls;
     ASSERT_FALSE(clean.fileError);
+    ASSERT_TRUE(clean.snapshotAtOk);
     ASSERT_EQ(machine().exitRequests.size(), 1u) << "the clean run restarts";
+    EXPECT_TRUE(machine().CallsTo("Sleep").empty()) << "nothing held, nothing waited for";
+    // OK first looks for the snapshot: the module path, then the profile's attributes.
+    ASSERT_EQ(cleanCalls.at(clean.startupCalls).function, "GetModuleFileNameW");
+    ASSERT_EQ(cleanCalls.at(clean.startupCalls + 1).target, kProfile);
+    // OK's last look at a file checks the layout file's read-only bit.
+    size_t bitCheck = 0;
+    for (size_t i = 0; i < cleanCalls.size(); ++i) {
+        bitCheck = cleanCalls[i].function == "GetFileAttributesW" ? i : bitCheck;
+    }
     std::map<std::wstring, DWORD> cleanValues;
     for (const Write& w : WritesFor(clean.engine.IsVistaOr7())) {
         cleanValues[w.key + L"|" + w.value] = machine().DwordValue(w.key, w.value).value_or(~0u);
@@ -193,6 +209,17 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
             const RunResult run = StartAndPressOk(s);
             const bool inApply = i >= clean.startupCalls;
             const auto hit = [&](const char* name) { return function == name; };
+            // Without the snapshot (or without finding it) OK asks first, and only Yes goes on.
+            const bool snapshotCheckHit = inApply && i < clean.startupCalls + 2;
+            const bool asked = !run.snapshotAtOk || snapshotCheckHit;
+            if (asked && hit("MessageBoxW") && nth == 1) {
+                EXPECT_EQ(run.closed, 0) << "no answer is no Yes: the dialog stays open";
+                EXPECT_TRUE(machine().messageBoxes.empty());
+                EXPECT_EQ(machine().CallsTo("RegSetValueExW").size(), 0u) << "nothing written";
+                EXPECT_TRUE(machine().launches.empty());
+                continue;
+            }
+            const size_t questions = asked ? 1u : 0u;
 
             // Nothing lost, nothing left open.
             const bool layoutKept = machine().FileContent(kLayout) == kContent;
@@ -249,12 +276,15 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
                 EXPECT_TRUE(inApply);
                 EXPECT_EQ(run.closed, 0) << "the dialog stays open";
                 EXPECT_TRUE(machine().CallsTo("ExitWindowsEx").empty());
-                ASSERT_EQ(boxes.size(), hit("MessageBoxW") ? 0u : 1u);
-                if (!boxes.empty()) {
-                    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
-                    const bool namesFile =
-                        boxes[0].text.find(kLayout) != std::wstring::npos ||
-                        boxes[0].text.find(L"Layout_back.ini") != std::wstring::npos;
+                ASSERT_EQ(boxes.size(), questions + (hit("MessageBoxW") ? 0u : 1u));
+                if (asked) {
+                    EXPECT_EQ(boxes[0].text, kNoSnapshotText);
+                }
+                if (boxes.size() > questions) {
+                    const sim::MessageBoxRecord& box = boxes[questions];
+                    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+                    const bool namesFile = box.text.find(kLayout) != std::wstring::npos ||
+                                           box.text.find(L"Layout_back.ini") != std::wstring::npos;
                     EXPECT_TRUE(namesFile) << "the file-error box names the file";
                 }
                 continue;
@@ -275,8 +305,7 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
             const bool layoutWrong =
                 layoutAttributes.has_value() &&
                 ((*layoutAttributes & FILE_ATTRIBUTE_READONLY) != 0) == s.allOn;
-            const bool checkFailed =
-                hit("GetFileAttributesW") && inApply && error != ERROR_FILE_NOT_FOUND;
+            const bool checkFailed = i == bitCheck && error != ERROR_FILE_NOT_FOUND;
             // Without the path from the registry there is no file to protect; without the
             // TRIM value read back, TRIM cannot be confirmed.
             const bool readHit = inApply && (hit("RegOpenKeyExW") || hit("RegQueryValueExW"));
@@ -290,6 +319,9 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
                 notChanged.push_back(kNameTrim);
             }
             std::vector<std::wstring> expected;
+            if (asked) {
+                expected.push_back(kNoSnapshotText);
+            }
             if (!notChanged.empty()) {
                 expected.push_back(NotChangedMessage(notChanged));
             }
@@ -304,9 +336,11 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
             ASSERT_GE(boxes.size(), expected.size());
             for (size_t b = 0; b < expected.size(); ++b) {
                 EXPECT_EQ(boxes[b].text, expected[b]);
-                EXPECT_EQ(boxes[b].type, expected[b] == kRestartPromptText
-                                             ? 0x44u
-                                             : static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+                const UINT type = expected[b] == kRestartPromptText ? 0x44u
+                                  : expected[b] == kNoSnapshotText
+                                      ? kNoSnapshotType
+                                      : static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION);
+                EXPECT_EQ(boxes[b].type, type);
             }
             size_t failures = 0;
             for (size_t b = expected.size(); b < boxes.size(); ++b) {
@@ -325,6 +359,56 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
     }
     RecordProperty("faulted_runs", runs);
     EXPECT_GT(runs, 80) << "the sweep covers the whole start-up and OK flow";
+}
+
+// What a user could tell apart after a run: the values written, the files, the messages, the tool
+// and the restart.
+std::wstring Outcome(bool nt6) {
+    sim::Machine& m = sim::TheMachine();
+    std::wstring text;
+    for (const Write& w : WritesFor(nt6)) {
+        text += w.value + L"=" + std::to_wstring(m.DwordValue(w.key, w.value).value_or(~0u)) + L" ";
+    }
+    for (const std::wstring& file : {kProfile, kLayout, kCopy, kTemporary}) {
+        const auto content = m.FileContent(file);
+        text += L"\n" + file + L": " + std::to_wstring(m.FileAttributes(file).value_or(0)) + L" " +
+                std::to_wstring(content ? std::hash<std::string>()(*content) : 0);
+    }
+    for (const sim::MessageBoxRecord& box : m.messageBoxes) {
+        text += L"\nbox: " + box.text;
+    }
+    return text + L"\nlaunches " + std::to_wstring(m.launches.size()) + L", restarts " +
+           std::to_wstring(m.exitRequests.size());
+}
+
+TEST_P(FaultSweepTest, BriefHoldsByOtherProgramsChangeNothing) {
+    const Scenario& s = GetParam();
+    const std::wstring clean = Outcome(StartAndPressOk(s).engine.IsVistaOr7());
+    const std::vector<sim::CallRecord> cleanCalls = machine().calls;
+    EXPECT_TRUE(machine().CallsTo("Sleep").empty()) << "nothing held, nothing waited for";
+    constexpr ULONGLONG kQuarterSecond = 2500000;
+    // Each call meets a hold of the file it names, once; then a scanner opens every file the
+    // program writes as it is closed.
+    std::map<std::string, int> occurrence;
+    int waited = 0;
+    for (size_t i = 0; i <= cleanCalls.size(); ++i) {
+        SetUp();
+        if (i < cleanCalls.size()) {
+            const std::string& function = cleanCalls[i].function;
+            const int nth = ++occurrence[function];
+            SCOPED_TRACE(function + " #" + std::to_string(nth));
+            machine().HoldBeforeCall(function, nth, kQuarterSecond);
+        } else {
+            machine().scannerHold = kQuarterSecond;
+        }
+        const RunResult run = StartAndPressOk(s);
+        EXPECT_EQ(Outcome(run.engine.IsVistaOr7()), clean);
+        EXPECT_EQ(machine().OpenFileHandleCount(), 0);
+        waited += machine().CallsTo("Sleep").empty() ? 0 : 1;
+    }
+    // The layout file's open and delete, the copy's delete and the scanner; the rename of a first
+    // run's snapshot.
+    EXPECT_GE(waited, s.firstRun ? 5 : 4) << "holds met the program's files";
 }
 
 INSTANTIATE_TEST_SUITE_P(

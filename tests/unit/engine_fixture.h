@@ -24,6 +24,14 @@ inline const std::wstring kRestartFailedText =
 inline const std::wstring kRestartPromptText = L"設定を反映するためには、コンピュータの再起動が必要"
                                                L"です。\n今すぐコンピュータを再起動しますか？";
 
+// OK's question when no snapshot of the first settings is beside the program, and its type:
+// Yes and No, No the default.
+inline const std::wstring kNoSnapshotText =
+    L"最初の設定を保存できませんでした。\nこのまま変更すると、次回から「最初の設定に戻す」で今の"
+    L"設定に戻せなくなります。\nQuillmarsh をローカルディスク上の専用のフォルダーに置いて起動すると"
+    L"、保存できます。\n\nこのまま変更しますか？";
+inline constexpr UINT kNoSnapshotType = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
+
 // The message after OK names each feature it could not change, in the dialog's order.
 inline const std::wstring kNotChangedText = L"次の設定を変更できませんでした。";
 inline const std::wstring kNameAutoDefrag = L"自動デフラグ";
@@ -73,6 +81,7 @@ protected:
         for (UINT id = 130; id <= 135; ++id) {
             machine().SetStringResource(id, kNotChangedStrings[id - 130]);
         }
+        machine().SetStringResource(136, kNoSnapshotText);
         machine().PutFile(L"C:\\Windows\\system32\\fsutil.exe", "the system's tool");
     }
     static sim::Machine& machine() { return sim::TheMachine(); }

@@ -217,6 +217,18 @@ TEST_F(EngineTest, ProfileIsNeverCreatedOrWrittenThroughALink) {
         {"hard link", [](const std::wstring& v) { machine().AddHardLink(v, kProfile); }},
         {"link under the temporary name",
          [](const std::wstring& v) { machine().AddSymbolicLink(kTemporary, v); }},
+        // Between removing a leftover and making the new file: the file is made new, and the
+        // name itself is what is opened.
+        {"hard link planted as the temporary file is made",
+         [](const std::wstring& v) {
+             machine().InjectAction("CreateFileW", 1,
+                                    [v] { machine().AddHardLink(v, kTemporary); });
+         }},
+        {"dangling symbolic link planted as the temporary file is made",
+         [](const std::wstring& v) {
+             machine().InjectAction("CreateFileW", 1,
+                                    [v] { machine().AddSymbolicLink(kTemporary, v + L".new"); });
+         }},
         {"link planted under the profile's name while the snapshot is written",
          [](const std::wstring& v) {
              machine().InjectAction("WriteFile", 1,
@@ -240,6 +252,7 @@ TEST_F(EngineTest, ProfileIsNeverCreatedOrWrittenThroughALink) {
         EXPECT_FALSE(machine().FileExists(victim + L".new"));
     }
     // The first profile itself is still written, into a file of the program's own.
+    ASSERT_TRUE(machine().FileExists(kProfile));
     EXPECT_EQ(machine().FileAttributes(kProfile), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(machine().FileContent(kProfile)->rfind("[AutoDefrag]", 0), 0u);
 }

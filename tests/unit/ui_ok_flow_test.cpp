@@ -73,6 +73,39 @@ TEST_F(OkFlowTest, AppliesThenAsksThenRestartsOnlyOnYesAndClosesAfterEitherAnswe
     }
 }
 
+// A scanner that keeps every file the program writes, for good: the first run saves no snapshot
+// and leaves a leftover; OK asks first, and No writes and runs nothing. Once the scanner is gone
+// the next run takes the snapshot over the leftover.
+TEST_F(OkFlowTest, WithoutASnapshotOkAsksFirstAndNoChangesNothing) {
+    const std::wstring temporary = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.tmp";
+    const std::wstring profile = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.ini";
+    for (const int answer : {IDNO, IDYES}) {
+        SetUp();
+        machine().scannerHold = sim::Machine::kForever;
+        const SettingsEngine engine = StartedEngine(Generation::Win7);
+        ASSERT_FALSE(machine().FileExists(profile));
+        machine().calls.clear();
+        machine().messageBoxAnswers = {answer, IDNO};
+        RecordingCloser closer;
+        RunOkFlow(engine, FixedSelection{}, closer);
+
+        ASSERT_FALSE(machine().messageBoxes.empty());
+        EXPECT_EQ(machine().messageBoxes[0].text, kNoSnapshotText);
+        EXPECT_EQ(machine().messageBoxes[0].type, kNoSnapshotType);
+        EXPECT_EQ(machine().messageBoxes[0].caption, L"Quillmarsh");
+        const bool yes = answer == IDYES;
+        EXPECT_EQ(machine().messageBoxes.size(), yes ? 2u : 1u) << "then the restart question";
+        EXPECT_EQ(machine().CallsTo("RegSetValueExW").empty(), !yes);
+        EXPECT_EQ(machine().launches.size(), yes ? 1u : 0u);
+        EXPECT_EQ(closer.closeCount, yes ? 1 : 0) << "No leaves the dialog open";
+    }
+    machine().HoldOpenByOtherProcess(temporary, false);
+    machine().scannerHold.reset();
+    StartedEngine(Generation::Win7);
+    EXPECT_TRUE(machine().FileExists(profile));
+    EXPECT_FALSE(machine().FileExists(temporary));
+}
+
 TEST_F(OkFlowTest, ClosesAfterTheRestartFailureMessage) {
     const SettingsEngine engine = StartedEngine(Generation::Vista);
     machine().exitSucceeds = false;

@@ -686,6 +686,49 @@ TEST_F(E2e, UnprotectedLayoutFileIsNamedAndTheRestApplies) {
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
 }
 
+// --- 9b. A folder that refuses the snapshot: OK asks before it changes anything.
+
+TEST_F(E2e, WithoutASnapshotOkAsksFirstAndNoChangesNothing) {
+    const std::wstring locked = EnvPath("QM_E2E_LOCKED_DIR");
+    ASSERT_FALSE(locked.empty()) << "tests/e2e/run-e2e.sh gives the driver that folder";
+    SetWindowsVersion(L"win7");
+    Store({1, 2, 3, 2, 3, 0});
+    const RegSnapshot before = SnapshotProgramValues();
+    AppDriver& app = Launch(locked, folder_);
+    ASSERT_NE(app.Dialog(), nullptr);
+    EXPECT_FALSE(Exists(ProfilePath(locked)));
+    EXPECT_FALSE(Exists(locked + L"\\Quillmarsh.tmp"));
+    app.Click(IDC_ALL_OFF);
+
+    for (const int answer : {IDNO, IDYES}) {
+        const Popup ask = PressOk();
+        EXPECT_EQ(Narrow(ask.caption), "Quillmarsh");
+        EXPECT_EQ(Narrow(ask.text).rfind(Narrow(L"最初の設定を保存できませんでした。\n"), 0), 0u)
+            << Narrow(ask.text);
+        EXPECT_EQ(ask.buttons, (std::vector<int>{IDYES, IDNO}));
+        EXPECT_EQ(Narrow(ask.icon), "exclamation");
+        ASSERT_NE(ask.hwnd, nullptr);
+        const auto style = [&](int id) {
+            return GetWindowLongW(GetDlgItem(ask.hwnd, id), GWL_STYLE) & BS_TYPEMASK;
+        };
+        EXPECT_EQ(style(IDNO), BS_DEFPUSHBUTTON) << "No is the default";
+        EXPECT_EQ(style(IDYES), BS_PUSHBUTTON);
+        EXPECT_FALSE(IsWindowEnabled(app.Dialog())) << "the question belongs to the dialog";
+        app.Answer(ask.hwnd, answer);
+        EXPECT_TRUE(app.WaitUntilGone(ask.hwnd));
+        if (answer == IDNO) {
+            EXPECT_TRUE(app.Running()) << "the dialog stays open";
+            ExpectNothingApplied(before);
+        }
+    }
+    // Yes goes on as OK always does.
+    const HWND question = app.WaitForPopup();
+    ASSERT_NE(question, nullptr);
+    AnswerRestartQuestion(app.ReadPopup(question), IDNO);
+    ExpectWritten({"0", "4", "0", "4", "0", "1"});
+    EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+}
+
 // --- 10. A full disk while copying the layout file.
 
 TEST_F(E2e, FullDiskDuringTheLayoutCopyKeepsTheDialogOpen) {

@@ -3,6 +3,7 @@
 # - as root, a 64 KiB tmpfs at WORKDIR/full that the Wine user owns, so the driver can fill it
 #   and give the program a full current directory (the driver itself cannot mount);
 # - WORKDIR/readonly, a current directory in which nothing can be created;
+# - WORKDIR/locked, a copy of the program in a folder in which nothing can be created;
 # - WORKDIR/shots for the dialog pictures, converted to PNG afterwards.
 #
 #   tests/e2e/run-e2e.sh WORKDIR DRIVER.exe [ARGS...]
@@ -22,6 +23,18 @@ full=$work/full
 mkdir -p "$work/readonly"
 chmod 0555 "$work/readonly"
 export QM_E2E_READONLY_DIR=$work/readonly
+# The driver's build puts the program two folders up (build/mingw/tests/e2e → build/mingw).
+product=$(dirname "$driver")/../../Quillmarsh.exe
+if [[ -e $product ]]; then
+  locked=$work/locked
+  [[ -d $locked ]] && chmod u+w "$locked"
+  rm -rf "$locked"
+  mkdir -p "$locked"
+  cp "$product" "$locked/Quillmarsh.exe"
+  chmod 0555 "$locked"
+  chmod 0444 "$locked/Quillmarsh.exe"
+  export QM_E2E_LOCKED_DIR=$locked
+fi
 
 unmount_full() {
   if mountpoint -q "$full" 2>/dev/null; then

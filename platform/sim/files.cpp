@@ -789,11 +789,13 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (from.empty() || to.empty()) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    // "Symbolic Link Effects on File Systems Functions": MoveFile and MoveFileEx move the link
-    // itself, not its target.
     auto file = FindFile(s, from);
     if (!file) {
         return Fail(FindDirectory(s, from) ? ERROR_ACCESS_DENIED : NotFoundError(from));
+    }
+    // No page says what a rename does with a link; the stricter reading refuses it.
+    if (!file->linkTarget.empty()) {
+        return Fail(ERROR_ACCESS_DENIED);
     }
     const SimDirectory* target = FindDirectory(s, ParentPath(to));
     if (!target) {

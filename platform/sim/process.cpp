@@ -53,8 +53,9 @@ std::shared_ptr<SimFile> FindProgram(const std::wstring& name) {
 }
 
 // What the system's fsutil.exe does with "behavior set DisableDeleteNotify N": it sets the
-// setting ("fsutil behavior" reference), which Windows keeps as the FileSystem key's
-// DisableDeleteNotification, the value the program reads for TRIM.
+// setting ("fsutil behavior" reference). That Windows keeps the NTFS setting as the FileSystem
+// key's DisableDeleteNotification, the value the program reads for TRIM, is observed by third
+// parties; no Microsoft page names the value.
 void RunFsutil(const std::wstring& parameters) {
     const std::wstring prefix = L"behavior set DisableDeleteNotify ";
     if (!TheMachine().fsutilStoresValue || parameters.size() <= prefix.size() ||

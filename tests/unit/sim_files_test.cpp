@@ -176,6 +176,24 @@ TEST_F(SimFiles, AFileHeldByAnotherProcessCannotBeOpenedDeletedOrCopied) {
 
     m.HoldOpenByOtherProcess(kFile, false);
     EXPECT_TRUE(DeleteFileW(kFile.c_str()));
+
+    // A scanner opens a file as it is closed after writing, sharing read and write, until its
+    // time on the simulated clock is up; a call's hold takes the source of a rename too.
+    m.scannerHold = 2500000; // 250 ms
+    HANDLE h = Open(kFile, W, 0, CREATE_NEW);
+    CloseHandle(h);
+    HANDLE reader = Open(kFile, R, SR | SW, OPEN_EXISTING);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    Sleep(249);
+    EXPECT_FALSE(DeleteFileW(kFile.c_str()));
+    Sleep(1);
+    m.scannerHold.reset();
+    m.HoldBeforeCall("MoveFileExW", 2, 2500000);
+    EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(SimFiles, ReadingAndWritingNeedTheMatchingAccess) {
@@ -411,6 +429,9 @@ TEST_F(SimFiles, RenameNeverReplacesAndNeedsDeleteSharing) {
     EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     CloseHandle(h);
+    m.AddDirectory(L"C:\\Data\\sub"); // a directory collides like a file
+    EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\sub", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_TRUE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", MOVEFILE_WRITE_THROUGH));
     EXPECT_EQ(m.FileContent(L"C:\\Data\\moved.ini"), "new");
     EXPECT_FALSE(m.FileExists(kFile));
@@ -433,6 +454,14 @@ TEST_F(SimFiles, AnEndedProcessLeavesItsWritesAndAPowerCutOnlyTheFlushedOnes) {
         CloseHandle(r);
         EXPECT_TRUE(FlushFileBuffers(f));
         EXPECT_TRUE(DeleteFileW(kFile.c_str())); // waits for the handle to close
+        // Names are cached like data: a new file and a rename that were never flushed or
+        // written through are lost, one written through is kept.
+        const std::wstring made = L"C:\\Data\\made.ini";
+        CloseHandle(Open(made, W, 0, CREATE_NEW));
+        m.PutFile(L"C:\\Data\\a.ini", "a");
+        m.PutFile(L"C:\\Data\\c.ini", "c");
+        EXPECT_TRUE(MoveFileExW(L"C:\\Data\\a.ini", L"C:\\Data\\b.ini", 0));
+        EXPECT_TRUE(MoveFileExW(L"C:\\Data\\c.ini", L"C:\\Data\\d.ini", MOVEFILE_WRITE_THROUGH));
         m.EndBeforeCall(m.PlatformCallCount() + 1, ending);
         CloseHandle(f);
         CloseHandle(h);
@@ -442,6 +471,10 @@ TEST_F(SimFiles, AnEndedProcessLeavesItsWritesAndAPowerCutOnlyTheFlushedOnes) {
         // A power cut loses the cached bytes and the deletion that waited for the close.
         EXPECT_EQ(m.FileContent(kFile),
                   powerCut ? std::optional<std::string>("old") : std::nullopt);
+        EXPECT_EQ(m.FileExists(made), !powerCut);
+        EXPECT_EQ(m.FileExists(L"C:\\Data\\a.ini"), powerCut);
+        EXPECT_EQ(m.FileExists(L"C:\\Data\\b.ini"), !powerCut);
+        EXPECT_TRUE(m.FileExists(L"C:\\Data\\d.ini"));
     }
 }
 

@@ -43,6 +43,9 @@ TEST_F(LayoutFileTest, PrefetchOnMakesAReadOnlyFileWritableWithItsOldContent) {
     EXPECT_EQ(machine().FileContent(kLayout), kContent);
     EXPECT_EQ(machine().FileAttributes(kLayout), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_FALSE(machine().FileExists(kCopy));
+    // The read-only file refuses the delete and the copy back for good: no pause for either.
+    EXPECT_FALSE(machine().CallsTo("DeleteFileW").empty());
+    EXPECT_TRUE(machine().CallsTo("Sleep").empty());
 }
 
 TEST_F(LayoutFileTest, FileAlreadyInTheWantedStateIsOnlyOpenedAndRead) {

@@ -684,6 +684,27 @@ TEST_F(E2e, UnprotectedLayoutFileIsNamedAndTheRestApplies) {
     AnswerRestartQuestion(ExpectNotChanged(PressOk(), L"プリフェッチ"), IDNO);
     ExpectLayout(layout, false);
     EXPECT_EQ(DwordText(kPrefetchParameters, L"EnablePrefetcher"), "0");
+
+    // A brief hold, as a scanner's (sharing read and write), that ends 0.3 s after OK is
+    // waited out: nothing to name.
+    Launch(folder);
+    ASSERT_NE(app_->Dialog(), nullptr);
+    app_->Click(IDC_ALL_OFF);
+    const HANDLE brief =
+        CreateFileW(layout.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(brief, INVALID_HANDLE_VALUE);
+    const auto release = [](LPVOID file) -> DWORD {
+        Sleep(300);
+        return CloseHandle(static_cast<HANDLE>(file));
+    };
+    const HANDLE releaser = CreateThread(nullptr, 0, release, brief, 0, nullptr);
+    ASSERT_NE(releaser, nullptr);
+    AnswerRestartQuestion(PressOk(), IDNO);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    ExpectLayout(layout, true);
+    EXPECT_FALSE(Exists(folder + L"\\Layout_back.ini"));
 }
 
 // --- 9b. A folder that refuses the snapshot: OK asks before it changes anything.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures the product against a bare dialog floor under Wine + Xvfb (see README, Performance).
-#   bench/run.sh [--product EXE] [RUNS]
-#     RUNS measured runs per program (default 31), medians printed; --product measures another
-#     build of Quillmarsh.exe (an older commit's, say) in the same prefix, for a before/after.
+#   bench/run.sh [--product EXE] [--floor EXE] [RUNS]
+#     RUNS measured runs per program (default 31), medians printed; --product and --floor measure
+#     another build of Quillmarsh.exe or of bare_dialog.exe (an older commit's, say) in the same
+#     prefix, for a before/after.
 # Builds what it needs in the mingw preset and uses its own Wine prefix (build/bench/prefix,
 # or $QM_WINEPREFIX), with a recording stand-in for fsutil.exe so OK runs no disk tool.
 set -euo pipefail
@@ -10,10 +11,11 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 product=$repo/build/mingw/Quillmarsh.exe
-if [[ ${1-} == --product ]]; then
-  product=$(realpath "$2")
+floor=$repo/build/mingw/bench/bare_dialog.exe
+while [[ ${1-} == --product || ${1-} == --floor ]]; do
+  if [[ $1 == --product ]]; then product=$(realpath "$2"); else floor=$(realpath "$2"); fi
   shift 2
-fi
+done
 runs=${1:-31}
 out=$repo/build/bench
 export QM_WINEPREFIX=${QM_WINEPREFIX:-$out/prefix}
@@ -25,8 +27,9 @@ cmake --build --preset mingw --target Quillmarsh qm_bare_dialog qm_bench_probe q
 # The programs run from a folder of their own: the product writes its profile file beside it.
 mkdir -p "$out/app"
 cp "$product" "$out/app/Quillmarsh.exe"
-cp build/mingw/bench/bare_dialog.exe build/mingw/bench/probe.exe build/mingw/bench/fsutil.exe \
-  build/mingw/bench/startup_parts.exe "$out/app/"
+cp "$floor" "$out/app/bare_dialog.exe"
+cp build/mingw/bench/probe.exe build/mingw/bench/fsutil.exe build/mingw/bench/startup_parts.exe \
+  "$out/app/"
 chmod a+rX "$out" "$out/app"
 chmod a+r "$out"/app/*
 

@@ -17,7 +17,9 @@ BOOL RunHidden(LPCWSTR program, LPCWSTR parameters) {
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The failure is reported by OK, naming the feature; the shell's own box would belong to
+    // no window and leave the dialog usable under it.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = nullptr;
     info.lpVerb = nullptr;
     info.lpFile = file.c_str();

@@ -1,5 +1,6 @@
 #include "fw/dialog.h"
 
+#include "fw/dialog_placement.h"
 #include "fw/file.h"
 #include "fw/message_box.h"
 #include "fw/win_app.h"
@@ -65,12 +66,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         dialog->m_hWnd = hwnd;
         AfxSetMessageBoxOwner(hwnd);
+        const DialogPlacement before = AfxPreInitDialog(hwnd);
         BOOL wantsDefaultFocus = TRUE;
         try {
             wantsDefaultFocus = dialog->OnInitDialog();
         } catch (const CFileException& error) {
             error.ReportError();
         }
+        AfxPostInitDialog(hwnd, before);
         if (wantsDefaultFocus) {
             dialog->FocusFirstTabStop();
         }

@@ -150,7 +150,9 @@ public:
     // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
     // While it runs it loads shcore.dll by bare name, as the shell's code loads its helpers.
     // The system's fsutil.exe stores "behavior set DisableDeleteNotify N" as the
-    // FileSystem key's DisableDeleteNotification, unless fsutilStoresValue is false.
+    // FileSystem key's DisableDeleteNotification, unless fsutilStoresValue is false. A launch
+    // that fails (faulted calls too) without SEE_MASK_FLAG_NO_UI shows the shell's error box,
+    // recorded in messageBoxes with the caption "Error" and owned by the structure's hwnd.
     std::vector<LaunchRecord> launches;
     bool fsutilStoresValue = true;
     int waitCount = 0;        // WaitForSingleObject calls on a launched process
@@ -200,7 +202,8 @@ public:
     // error, as Windows does. GetPrivateProfileStringW "fails" by returning the default with the
     // error set, as it does for an unreadable file. A faulted call changes no state and is not
     // added to launches, messageBoxes or exitRequests, except that a faulted CloseHandle or
-    // RegCloseKey still releases the handle: after a failed close there is nothing left to close.
+    // RegCloseKey still releases the handle (after a failed close there is nothing left to
+    // close), and a faulted ShellExecuteExW shows the shell's error box like any failed launch.
     // GetCurrentProcess cannot fail on Windows and takes no faults.
     void InjectFault(const std::string& function, DWORD error, int nth = 0);
     void ClearFaults();

@@ -71,6 +71,15 @@ void RunFsutil(const std::wstring& parameters) {
                                static_cast<DWORD>(std::wcstoul(number.c_str(), nullptr, 10)));
 }
 
+// SHELLEXECUTEINFO, SEE_MASK_FLAG_NO_UI: "Do not display an error message box if an error occurs".
+BOOL FailWithErrorBox(const SHELLEXECUTEINFOW& info, const std::wstring& program, DWORD error) {
+    if ((info.fMask & SEE_MASK_FLAG_NO_UI) == 0) {
+        TheMachine().messageBoxes.push_back(
+            MessageBoxRecord{info.hwnd, program, L"Error", MB_OK | MB_ICONERROR});
+    }
+    return Fail(error);
+}
+
 HANDLE NewHandle(HandleKind kind, DWORD access) {
     auto& s = State();
     const std::uintptr_t value = s.NewHandleValue();
@@ -91,16 +100,16 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     auto program = given.empty() ? nullptr : FindProgram(given);
     auto fault =
         Enter("ShellExecuteExW", program ? program->path : given, pExecInfo ? pExecInfo->fMask : 0);
-    if (fault) {
-        return Fail(*fault);
-    }
     if (!pExecInfo || pExecInfo->cbSize != sizeof(SHELLEXECUTEINFOW)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return Fail(fault ? *fault : ERROR_INVALID_PARAMETER);
+    }
+    if (fault) {
+        return FailWithErrorBox(*pExecInfo, given, *fault);
     }
     pExecInfo->hProcess = nullptr;
     if (!program) {
         pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(2));
-        return Fail(ERROR_FILE_NOT_FOUND);
+        return FailWithErrorBox(*pExecInfo, given, ERROR_FILE_NOT_FOUND);
     }
     LoadHelperLibrary(kShellHelper);
     Machine& m = TheMachine();

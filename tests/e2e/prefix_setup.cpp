@@ -43,6 +43,10 @@ std::wstring SystemDirectory() {
     return path;
 }
 
+std::wstring SystemFsutil() {
+    return SystemDirectory() + L"\\fsutil.exe";
+}
+
 // Gives the key the DACL `sddl`, creating the key if need be.
 void SetKeyDacl(const wchar_t* key, const wchar_t* sddl, REGSAM access) {
     HKEY opened = nullptr;
@@ -316,7 +320,16 @@ void MakeFsutilStoreNothing() {
     WriteBytes(ToolFile(L"fsutil", L".storesnothing"), "");
 }
 
+void TakeAwayFsutil() {
+    MoveFileExW(SystemFsutil().c_str(), ToolFile(L"fsutil", L".away").c_str(),
+                MOVEFILE_REPLACE_EXISTING);
+}
+
 void ClearToolRuns() {
+    const std::wstring away = ToolFile(L"fsutil", L".away");
+    if (Exists(away)) {
+        MoveFileExW(away.c_str(), SystemFsutil().c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
     for (const wchar_t* tool : kTools) {
         for (const wchar_t* extension : {L".log", L".exitcode", L".storesnothing"}) {
             DeleteFileW(ToolFile(tool, extension).c_str());

@@ -92,6 +92,9 @@ void SetToolExitCode(Tool tool, int code);
 // Until ClearToolRuns the fsutil stand-in stores no TRIM setting (before, it stores it as the
 // real tool does).
 void MakeFsutilStoreNothing();
+// Until ClearToolRuns there is no fsutil.exe in the system directory, as when a policy or a
+// clean-up tool took it away: the program cannot start it.
+void TakeAwayFsutil();
 // The lines the tool's stand-in logged ("show=<n> <parameters>"); empty when it never ran.
 std::vector<std::string> ToolRuns(Tool tool);
 void ClearToolRuns();

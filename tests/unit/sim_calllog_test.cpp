@@ -103,6 +103,8 @@ TEST_F(SimFaults, FaultedCallsFailTheWayEachFunctionFailsAndChangeNothing) {
     info.lpFile = L"fsutil.exe";
     EXPECT_FALSE(ShellExecuteExW(&info));
     EXPECT_TRUE(m.launches.empty());
+    EXPECT_EQ(m.messageBoxes.size(), 1u) << "the shell's error box, as for any failed launch";
+    m.messageBoxes.clear();
 
     m.InjectFault("ExitWindowsEx", ERROR_SHUTDOWN_IN_PROGRESS, 1);
     EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));

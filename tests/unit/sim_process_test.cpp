@@ -53,6 +53,11 @@ TEST_F(SimProcess, APathMustExistAndTheLaunchIsRecordedInFull) {
     auto missing = Info(L"C:\\Tools\\fsutil.exe");
     EXPECT_FALSE(ShellExecuteExW(&missing));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    ASSERT_EQ(m.messageBoxes.size(), 1u) << "the shell's own error box";
+    EXPECT_EQ(m.messageBoxes[0].owner, nullptr);
+    missing.fMask = SEE_MASK_FLAG_NO_UI;
+    EXPECT_FALSE(ShellExecuteExW(&missing));
+    EXPECT_EQ(m.messageBoxes.size(), 1u);
 
     auto info = Info(L"c:\\windows\\SYSTEM32\\fsutil", SEE_MASK_NOCLOSEPROCESS);
     info.lpParameters = L"behavior query disablelastaccess";

@@ -1,6 +1,7 @@
 #include "engine_fixture.h"
 
 #include "fw/file.h"
+#include "fw/message_box.h"
 #include "ui/ok_flow.h"
 
 #include <algorithm>
@@ -118,6 +119,22 @@ TEST_F(OkFlowTest, ClosesAfterTheRestartFailureMessage) {
     EXPECT_EQ(machine().messageBoxes[1].text, kRestartFailedText);
     EXPECT_EQ(closer.closeCount, 1);
     EXPECT_EQ(closer.boxesAtClose, 2u);
+}
+
+TEST_F(OkFlowTest, ToolThatCannotStartIsNamedInOurOwnBoxAndEveryBoxBelongsToTheDialog) {
+    DeleteFileW(L"C:\\Windows\\system32\\fsutil.exe");
+    const SettingsEngine engine = StartedEngine(Generation::Win7);
+    const HWND dialog = reinterpret_cast<HWND>(std::uintptr_t{0x1234});
+    AfxSetMessageBoxOwner(dialog);
+    RecordingCloser closer;
+    RunOkFlow(engine, FixedSelection{}, closer);
+    AfxSetMessageBoxOwner(nullptr);
+
+    ASSERT_EQ(machine().messageBoxes.size(), 2u) << "no box but ours";
+    EXPECT_EQ(machine().messageBoxes[0].text, NotChangedMessage({kNameTrim}));
+    for (const sim::MessageBoxRecord& box : machine().messageBoxes) {
+        EXPECT_EQ(box.owner, dialog) << "a box the dialog stays usable under";
+    }
 }
 
 TEST_F(OkFlowTest, FileErrorOfTheLayoutStepStopsBeforeTheQuestion) {

@@ -6,6 +6,7 @@
 #   docs/screenshot-about.png         the About box
 #   docs/screenshot-restart.png       the restart question after OK
 #   docs/screenshot-not-changed.png   the message after OK naming what could not be changed
+#   docs/screenshot-no-snapshot.png   OK's question when no snapshot of the first settings was saved
 #   docs/screenshot-win7-144dpi.png   the main dialog on Windows 7 at 144 DPI (150 %)
 set -euo pipefail
 
@@ -22,7 +23,7 @@ run_scenarios() {
   tests/e2e/run-e2e.sh "$work" "$driver" --gtest_filter="$filter" --gtest_color=no
 }
 
-run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool:E2e.SettingsThatDidNotTakeAreNamedBeforeTheRestartQuestion'
+run_scenarios build/e2e 'E2e.DialogOpensWithItsControlsFocusAndAboutBox:E2e.AllOffOnXpWritesOnlyItsValues:E2e.AllOffOnWindows7WritesEverythingAndRunsTheTool:E2e.SettingsThatDidNotTakeAreNamedBeforeTheRestartQuestion:E2e.WithoutASnapshotOkAsksFirstAndNoChangesNothing'
 
 # Wine takes the screen resolution from this value (it wins over the machine-wide one) when a
 # program starts. The tests expect 96 DPI, so the value is put back as it was, even after a
@@ -54,5 +55,6 @@ cp build/e2e/dialog-winxp64.png docs/screenshot-xp.png
 cp build/e2e/about.png docs/screenshot-about.png
 cp build/e2e/restart.png docs/screenshot-restart.png
 cp build/e2e/not-changed.png docs/screenshot-not-changed.png
+cp build/e2e/no-snapshot.png docs/screenshot-no-snapshot.png
 cp build/e2e-144dpi/dialog-win7.png docs/screenshot-win7-144dpi.png
-echo "written: docs/screenshot-{win7,xp,about,restart,not-changed,win7-144dpi}.png"
+echo "written: docs/screenshot-{win7,xp,about,restart,not-changed,no-snapshot,win7-144dpi}.png"

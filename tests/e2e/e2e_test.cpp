@@ -759,6 +759,9 @@ TEST_F(E2e, WithoutASnapshotOkAsksFirstAndNoChangesNothing) {
         EXPECT_EQ(style(IDNO), BS_DEFPUSHBUTTON) << "No is the default";
         EXPECT_EQ(style(IDYES), BS_PUSHBUTTON);
         EXPECT_FALSE(IsWindowEnabled(app.Dialog())) << "the question belongs to the dialog";
+        if (answer == IDNO) {
+            Screenshot(L"no-snapshot", ask.hwnd);
+        }
         app.Answer(ask.hwnd, answer);
         EXPECT_TRUE(app.WaitUntilGone(ask.hwnd));
         if (answer == IDNO) {

@@ -208,6 +208,13 @@ void NamesReachDisk(Machine::Impl& s, const SimFile& file) {
                 names.end());
 }
 
+void NameReachesDisk(Machine::Impl& s, const std::wstring& upperName) {
+    auto& names = s.unflushedNames;
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const auto& entry) { return entry.first == upperName; }),
+                names.end());
+}
+
 void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file) {
     if (file->deleteOnClose.empty()) {
         return;
@@ -828,11 +835,8 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     s.files[Upper(to)] = file;
     file->path = to;
     if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) {
-        NamesReachDisk(s, *file);
-        auto& names = s.unflushedNames;
-        names.erase(std::remove_if(names.begin(), names.end(),
-                                   [&](const auto& entry) { return entry.first == Upper(from); }),
-                    names.end());
+        NameReachesDisk(s, Upper(from));
+        NameReachesDisk(s, Upper(to));
     }
     return TRUE;
 }

@@ -188,5 +188,7 @@ void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks);
 void NoteNameChange(Machine::Impl& s, const std::wstring& upperName);
 // The names that now refer to `file` are on the disk.
 void NamesReachDisk(Machine::Impl& s, const SimFile& file);
+// What `upperName` names now is on the disk.
+void NameReachesDisk(Machine::Impl& s, const std::wstring& upperName);
 
 } // namespace sim

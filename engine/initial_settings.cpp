@@ -1,5 +1,6 @@
 #include "engine/settings_engine.h"
 
+#include "engine/temporary_folder.h"
 #include "fw/brief_hold.h"
 
 #include <cstdio>
@@ -129,7 +130,11 @@ BOOL SettingsEngine::LoadInitialSettings() {
         return TRUE;
     }
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        WriteFirstProfile(path);
+        // A snapshot in a temporary folder goes when that folder is cleaned, and the next start
+        // would take the settings of that day for the first ones. Without it OK asks first.
+        if (!IsInTemporaryFolder(path.substr(0, path.rfind(L'\\')))) {
+            WriteFirstProfile(path);
+        }
         return TRUE;
     }
     for (const ProfileSection& section : kSections) {

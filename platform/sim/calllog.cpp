@@ -31,8 +31,9 @@ void Machine::Reset() {
         s.keys[root] = RegKey{root, {}, 0};
     }
     s.clock = 129000000000000000ull; // 2009-10-14, around the time Windows 7 shipped
-    for (const wchar_t* dir : {L"C:\\", L"C:\\Windows", L"C:\\Windows\\system32",
-                               L"C:\\Program Files", L"C:\\Program Files\\Quillmarsh"}) {
+    for (const wchar_t* dir :
+         {L"C:\\", L"C:\\Windows", L"C:\\Windows\\system32", L"C:\\Program Files",
+          L"C:\\Program Files\\Quillmarsh", L"C:\\Users\\Admin\\AppData\\Local\\Temp"}) {
         AddDirectoryPath(s, dir, true);
     }
     for (const wchar_t* system : {L"fsutil.exe", L"kernel32.dll", L"shell32.dll", L"shcore.dll"}) {

@@ -72,9 +72,10 @@ public:
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
-    // Back to a fresh Windows 7 machine: NT 6.1, empty HKLM, only C:\ and the system and program
-    // folders exist (C:\Windows\system32 holds fsutil.exe, as every Windows does), module path
-    // C:\Program Files\Quillmarsh\Quillmarsh.exe, current directory
+    // Back to a fresh Windows 7 machine: NT 6.1, empty HKLM, only C:\, the system and program
+    // folders and the temporary folder exist (environment: USERPROFILE C:\Users\Admin, TEMP and
+    // TMP C:\Users\Admin\AppData\Local\Temp) (C:\Windows\system32 holds fsutil.exe, as every
+    // Windows does), module path C:\Program Files\Quillmarsh\Quillmarsh.exe, current directory
     // C:\Program Files\Quillmarsh, shutdown allowed, no faults, empty logs.
     void Reset();
 
@@ -146,6 +147,12 @@ public:
     int OpenFileHandleCount() const;
     void SetClock(ULONGLONG fileTimeTicks); // time stamp given to files created or written now
     ULONGLONG Clock() const;                // advanced by Sleep
+
+    // --- Environment and short names. A variable set to nullopt is removed. A short (8.3) name
+    // for an existing file or folder: GetLongPathNameW takes it back to the long one; the other
+    // file functions do not know it.
+    void SetEnvironment(const std::wstring& name, const std::optional<std::wstring>& value);
+    void SetShortName(const std::wstring& path, const std::wstring& shortName);
 
     // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
     // While it runs it loads shcore.dll by bare name, as the shell's code loads its helpers.

@@ -129,6 +129,14 @@ struct Machine::Impl {
 
     std::map<UINT, std::wstring> strings;
 
+    // Environment (by upper-case name) and short names (folders.cpp): an administrator's on
+    // Windows 7; "PARENT\SHORT" in upper case -> the long last component.
+    std::map<std::wstring, std::wstring> environment = {
+        {L"USERPROFILE", L"C:\\Users\\Admin"},
+        {L"TEMP", L"C:\\Users\\Admin\\AppData\\Local\\Temp"},
+        {L"TMP", L"C:\\Users\\Admin\\AppData\\Local\\Temp"}};
+    std::map<std::wstring, std::wstring> shortNames;
+
     // DLL search
     bool searchLocked = false; // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
     bool currentDirectoryOutOfSearch = false; // SetDllDirectoryW(L"")

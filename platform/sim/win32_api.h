@@ -232,6 +232,13 @@ BOOL FlushFileBuffers(HANDLE hFile);
 #define MOVEFILE_WRITE_THROUGH 0x8u
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
+
+// Environment and folders
+#define ERROR_ENVVAR_NOT_FOUND 203L
+DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
+UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize);
+DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
 // Modules
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 using FARPROC = std::intptr_t (*)();

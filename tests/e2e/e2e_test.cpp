@@ -434,6 +434,19 @@ TEST_F(E2e, FirstRunWritesTheProfileAndCancelWritesNothing) {
     Cancel();
     ExpectNothingApplied(before);
     EXPECT_TRUE(ToolRuns(Tool::Wineboot).empty());
+
+    // Started from a zip in Explorer, the program runs from a folder in the temporary folder,
+    // which keeps no snapshot.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    const std::wstring extracted = std::wstring(temp) + L"Temp1_Quillmarsh-e2e.zip";
+    ResetFolder(extracted);
+    ASSERT_TRUE(CopyFileW(kProduct.c_str(), (extracted + L"\\Quillmarsh.exe").c_str(), FALSE));
+    ASSERT_NE(Launch(extracted).Dialog(), nullptr);
+    EXPECT_FALSE(Exists(ProfilePath(extracted)));
+    EXPECT_FALSE(Exists(extracted + L"\\Quillmarsh.tmp"));
+    Cancel();
+    RemoveTree(extracted);
 }
 
 // --- 3. Everything OFF on 7, OK, No.

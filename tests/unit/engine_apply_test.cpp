@@ -224,6 +224,15 @@ TEST_F(EngineTest, ReportsEachSettingThatCouldNotBeChanged) {
          Generation::Win7,
          [] { machine().fsutilStoresValue = false; },
          {Trim}},
+        // As under Wine: a tool that stores nothing goes unnoticed when the value is already
+        // the one asked for (OFF here).
+        {"tool stores nothing, the value already as asked",
+         Generation::Win7,
+         [] {
+             machine().fsutilStoresValue = false;
+             machine().SetDwordValue(kHklmFileSystem, L"DisableDeleteNotification", 1);
+         },
+         {}},
         {"keys allow only storing and reading values",
          Generation::Win7,
          [] {

@@ -1,6 +1,7 @@
 #include "engine_fixture.h"
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -255,6 +256,69 @@ TEST_F(EngineTest, ProfileIsNeverCreatedOrWrittenThroughALink) {
     ASSERT_TRUE(machine().FileExists(kProfile));
     EXPECT_EQ(machine().FileAttributes(kProfile), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(machine().FileContent(kProfile)->rfind("[AutoDefrag]", 0), 0u);
+}
+
+// A temporary folder is emptied sooner or later, and a snapshot in it with it: none is taken
+// there, so that OK asks first. The folders of Windows, of the user and of a drive are no
+// temporary folder, whatever TMP says.
+TEST_F(EngineTest, NoSnapshotIsTakenInsideATemporaryFolder) {
+    const std::wstring adminTemp = L"C:\\Users\\Administrator\\AppData\\Local\\Temp";
+    const std::wstring zipFolder =
+        L"C:\\Users\\Other\\AppData\\Local\\Temp\\Temp12_Quillmarsh-1.0.3-win-x64.zip";
+    struct Case {
+        const char* what;
+        std::wstring exe;
+        std::optional<std::wstring> tmp; // TMP and TEMP; unset, USERPROFILE counts
+        bool snapshot;
+    };
+    const Case cases[] = {
+        {"in the temporary folder", L"C:\\Users\\Admin\\AppData\\Local\\Temp\\q.exe",
+         L"C:\\Users\\Admin\\AppData\\Local\\Temp", false},
+        {"below it, named in another case", adminTemp + L"\\tool\\q.exe",
+         L"c:\\users\\administrator\\appdata\\local\\TEMP\\", false},
+        {"TMP in short form", adminTemp + L"\\tool\\q.exe",
+         L"C:\\Users\\ADMINI~1\\AppData\\Local\\Temp", false},
+        {"the program's path in short form", L"C:\\Users\\ADMINI~1\\AppData\\Local\\Temp\\q.exe",
+         adminTemp, false},
+        {"a sibling whose name begins alike", L"C:\\Temp2\\q.exe", L"C:\\Temp", true},
+        {"TMP a drive's root", L"C:\\Tools\\q.exe", L"C:\\", true},
+        {"TMP the Windows folder", L"C:\\Windows\\Tools\\q.exe", L"C:\\WINDOWS", true},
+        {"the profile folder", L"C:\\Users\\Admin\\Tools\\q.exe", std::nullopt, true},
+        // Explorer's folder for a zip, in another administrator's temporary folder.
+        {"Explorer's zip folder", zipFolder + L"\\q.exe", L"C:\\Temp", false},
+        {"below Explorer's zip folder", zipFolder + L"\\Quillmarsh-1.0.3\\q.exe", L"C:\\Temp",
+         false},
+        {"no digits before the underscore", L"C:\\Backup\\Temp_old.zip\\q.exe", L"C:\\Temp", true},
+        {"not ending in .zip", L"C:\\Backup\\Temp1_a.zipped\\q.exe", L"C:\\Temp", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        machine().Reset();
+        for (const std::wstring& folder :
+             {adminTemp + L"\\tool", zipFolder + L"\\Quillmarsh-1.0.3", std::wstring(L"C:\\Temp2"),
+              std::wstring(L"C:\\Tools"), std::wstring(L"C:\\Windows\\Tools"),
+              std::wstring(L"C:\\Users\\Admin\\Tools"), std::wstring(L"C:\\Backup\\Temp_old.zip"),
+              std::wstring(L"C:\\Backup\\Temp1_a.zipped")}) {
+            machine().AddDirectory(folder);
+        }
+        machine().SetShortName(L"C:\\Users\\Administrator", L"ADMINI~1");
+        machine().SetModulePath(c.exe);
+        machine().SetEnvironment(L"TMP", c.tmp);
+        machine().SetEnvironment(L"TEMP", c.tmp);
+
+        const SettingsEngine engine = StartedEngine(Generation::Win7);
+        EXPECT_EQ(engine.m_nInitial, engine.m_nCurrent);
+        EXPECT_EQ(SettingsEngine::HasProfile(), c.snapshot);
+        EXPECT_EQ(machine().CallsTo("CreateFileW").empty(), !c.snapshot) << "not even tried";
+    }
+
+    // A snapshot already there is still read.
+    machine().Reset();
+    const std::wstring inTemp = L"C:\\Users\\Admin\\AppData\\Local\\Temp\\Quillmarsh";
+    machine().SetModulePath(inTemp + L"\\Quillmarsh.exe");
+    machine().PutFile(inTemp + L"\\Quillmarsh.ini", ProfileWith("2"));
+    EXPECT_EQ(StartedEngine(Generation::Win7).m_nInitial, (Values{2, 2, 2, 2, 2, 2}));
+    EXPECT_TRUE(SettingsEngine::HasProfile());
 }
 
 TEST_F(EngineTest, ModulePathTooLongForTheBufferUsesNoProfile) {

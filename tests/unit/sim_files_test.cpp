@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string>
 
 namespace {
@@ -43,6 +46,49 @@ TEST_F(SimFiles, MissingFilesAndFoldersGiveDistinctErrors) {
     EXPECT_EQ(Open(L"C:\\Data\\none.ini", R, SR, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(GetFileAttributesW(L"C:\\Data"), FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// GetTempPathW takes TMP, TEMP, USERPROFILE, then the Windows folder, the first that is set,
+// ending in a backslash; GetLongPathNameW needs every component to exist.
+TEST_F(SimFiles, TemporaryFolderAndLongNames) {
+    WCHAR buffer[MAX_PATH + 1];
+    const auto temp = [&] {
+        return GetTempPathW(MAX_PATH + 1, buffer) != 0 ? std::wstring(buffer) : L"failed";
+    };
+    EXPECT_EQ(temp(), L"C:\\Users\\Admin\\AppData\\Local\\Temp\\");
+    m.SetEnvironment(L"TMP", L"D:\\t");
+    EXPECT_EQ(temp(), L"D:\\t\\");
+    m.SetEnvironment(L"tmp", std::nullopt);
+    m.SetEnvironment(L"TEMP", L"C:\\Data\\");
+    EXPECT_EQ(temp(), L"C:\\Data\\");
+    m.SetEnvironment(L"TEMP", std::nullopt);
+    EXPECT_EQ(temp(), L"C:\\Users\\Admin\\");
+    m.SetEnvironment(L"USERPROFILE", std::nullopt);
+    EXPECT_EQ(temp(), L"C:\\Windows\\");
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(GetTempPathW(4, buffer), 12u) << "the size needed";
+    EXPECT_EQ(buffer[0], L'\0') << "too small a buffer is emptied";
+
+    m.AddDirectory(L"C:\\Data\\Long Folder Name");
+    m.SetShortName(L"C:\\Data\\Long Folder Name", L"LONGFO~1");
+    EXPECT_EQ(GetLongPathNameW(L"C:\\Data\\LONGFO~1\\", buffer, MAX_PATH), 25u);
+    EXPECT_EQ(std::wstring(buffer), L"C:\\Data\\Long Folder Name\\");
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(GetLongPathNameW(L"C:\\Data\\longfo~1", buffer, 10), 25u) << "the size needed";
+    EXPECT_EQ(buffer[0], L'#');
+    EXPECT_EQ(GetFileAttributesW(L"C:\\Data\\LONGFO~1"), INVALID_FILE_ATTRIBUTES)
+        << "only GetLongPathNameW knows short names";
+    const struct {
+        const wchar_t* path;
+        DWORD error;
+    } missing[] = {{L"C:\\Data\\none.ini", ERROR_FILE_NOT_FOUND},
+                   {L"C:\\Nowhere\\none.ini", ERROR_PATH_NOT_FOUND},
+                   {L"", ERROR_PATH_NOT_FOUND}};
+    for (const auto& c : missing) {
+        SetLastError(0);
+        EXPECT_EQ(GetLongPathNameW(c.path, buffer, MAX_PATH), 0u) << std::wstring(c.path).size();
+        EXPECT_EQ(GetLastError(), c.error);
+    }
 }
 
 TEST_F(SimFiles, RelativeNamesResolveAgainstTheCurrentDirectoryCaseInsensitively) {

@@ -5,6 +5,7 @@
 #include "ui/ok_flow.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -74,32 +75,53 @@ TEST_F(OkFlowTest, AppliesThenAsksThenRestartsOnlyOnYesAndClosesAfterEitherAnswe
     }
 }
 
-// A scanner that keeps every file the program writes, for good: the first run saves no snapshot
-// and leaves a leftover; OK asks first, and No writes and runs nothing. Once the scanner is gone
-// the next run takes the snapshot over the leftover.
+// Without a snapshot OK asks first, and No writes and runs nothing: a scanner keeps every file
+// the program writes, for good (the first run leaves a leftover), or the program runs from the
+// folder Explorer extracted its zip into. Once the scanner is gone the next run takes the
+// snapshot over the leftover.
 TEST_F(OkFlowTest, WithoutASnapshotOkAsksFirstAndNoChangesNothing) {
     const std::wstring temporary = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.tmp";
     const std::wstring profile = L"C:\\Program Files\\Quillmarsh\\Quillmarsh.ini";
-    for (const int answer : {IDNO, IDYES}) {
-        SetUp();
-        machine().scannerHold = sim::Machine::kForever;
-        const SettingsEngine engine = StartedEngine(Generation::Win7);
-        ASSERT_FALSE(machine().FileExists(profile));
-        machine().calls.clear();
-        machine().messageBoxAnswers = {answer, IDNO};
-        RecordingCloser closer;
-        RunOkFlow(engine, FixedSelection{}, closer);
+    const std::wstring extracted =
+        L"C:\\Users\\Admin\\AppData\\Local\\Temp\\Temp1_Quillmarsh-1.0.3-win-x64.zip";
+    struct Cause {
+        const char* what;
+        std::function<void()> arrange;
+    };
+    const Cause causes[] = {
+        {"scanner", [] { machine().scannerHold = sim::Machine::kForever; }},
+        {"run from the zip",
+         [&] {
+             machine().AddDirectory(extracted);
+             machine().SetModulePath(extracted + L"\\Quillmarsh.exe");
+         }},
+    };
+    for (const Cause& cause : causes) {
+        for (const int answer : {IDNO, IDYES}) {
+            SCOPED_TRACE(cause.what);
+            SetUp();
+            cause.arrange();
+            const SettingsEngine engine = StartedEngine(Generation::Win7);
+            ASSERT_FALSE(machine().FileExists(SettingsEngine::GetProfilePath()));
+            machine().calls.clear();
+            machine().messageBoxAnswers = {answer, IDNO};
+            RecordingCloser closer;
+            RunOkFlow(engine, FixedSelection{}, closer);
 
-        ASSERT_FALSE(machine().messageBoxes.empty());
-        EXPECT_EQ(machine().messageBoxes[0].text, kNoSnapshotText);
-        EXPECT_EQ(machine().messageBoxes[0].type, kNoSnapshotType);
-        EXPECT_EQ(machine().messageBoxes[0].caption, L"Quillmarsh");
-        const bool yes = answer == IDYES;
-        EXPECT_EQ(machine().messageBoxes.size(), yes ? 2u : 1u) << "then the restart question";
-        EXPECT_EQ(machine().CallsTo("RegSetValueExW").empty(), !yes);
-        EXPECT_EQ(machine().launches.size(), yes ? 1u : 0u);
-        EXPECT_EQ(closer.closeCount, yes ? 1 : 0) << "No leaves the dialog open";
+            ASSERT_FALSE(machine().messageBoxes.empty());
+            EXPECT_EQ(machine().messageBoxes[0].text, kNoSnapshotText);
+            EXPECT_EQ(machine().messageBoxes[0].type, kNoSnapshotType);
+            EXPECT_EQ(machine().messageBoxes[0].caption, L"Quillmarsh");
+            const bool yes = answer == IDYES;
+            EXPECT_EQ(machine().messageBoxes.size(), yes ? 2u : 1u) << "then the restart question";
+            EXPECT_EQ(machine().CallsTo("RegSetValueExW").empty(), !yes);
+            EXPECT_EQ(machine().launches.size(), yes ? 1u : 0u);
+            EXPECT_EQ(closer.closeCount, yes ? 1 : 0) << "No leaves the dialog open";
+        }
     }
+    SetUp();
+    machine().scannerHold = sim::Machine::kForever;
+    StartedEngine(Generation::Win7);
     machine().HoldOpenByOtherProcess(temporary, false);
     machine().scannerHold.reset();
     StartedEngine(Generation::Win7);

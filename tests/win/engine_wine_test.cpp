@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -97,7 +98,9 @@ TEST_F(WineRegistryTest, AppliedValuesLandInTheRegistry) {
 // the profile lands beside it as it does beside the product.
 
 // Temp paths here are ASCII, so a plain narrowing copy names the same file.
-std::string Narrow(const std::wstring& path) { return std::string(path.begin(), path.end()); }
+std::string Narrow(const std::wstring& path) {
+    return std::string(path.begin(), path.end());
+}
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
@@ -118,18 +121,20 @@ TEST(ProfileChild, LoadInitialSettings) {
     }
 }
 
+// A folder of its own at the drive's root: the temporary folder keeps no snapshot.
 class WineProfileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"qm-profile-" + std::to_wstring(GetCurrentProcessId());
+    void SetUp() override { Install(L"C:\\qm-profile-"); }
+    void TearDown() override { Remove(); }
+    // The copy in a new folder named `prefix`, this process's id and `suffix`.
+    void Install(const std::wstring& prefix, const std::wstring& suffix = L"") {
+        folder_ = prefix + std::to_wstring(GetCurrentProcessId()) + suffix;
         CreateDirectoryW(folder_.c_str(), nullptr);
         wchar_t self[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         ASSERT_TRUE(CopyFileW(self, Exe().c_str(), FALSE));
     }
-    void TearDown() override {
+    void Remove() const {
         DeleteFileW(Exe().c_str());
         DeleteFileW(Profile().c_str());
         DeleteFileW((folder_ + L"\\result.txt").c_str());
@@ -186,6 +191,26 @@ TEST_F(WineProfileTest, FirstRunWritesTheFileAndTheSecondReadsIt) {
 
     ASSERT_TRUE(WritePrivateProfileStringW(L"Index", L"DefValue", L"3", Profile().c_str()));
     EXPECT_EQ(RunChild(), (Values{1, 3, 0, 3, -1, 1}));
+}
+
+// Inside the user's temporary folder, or a folder named as Explorer names the one it extracts a
+// zip into, the first run saves nothing; a snapshot already there is still read.
+TEST_F(WineProfileTest, NoSnapshotIsSavedInATemporaryFolder) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    const std::pair<std::wstring, std::wstring> folders[] = {
+        {std::wstring(temp) + L"qm-profile-", L""}, {L"C:\\Temp1_qm-profile-", L".zip"}};
+    for (const auto& [prefix, suffix] : folders) {
+        Remove();
+        Install(prefix, suffix);
+        SCOPED_TRACE(Narrow(folder_));
+        EXPECT_EQ(RunChild(), (Values{1, 2, 0, 3, -1, 1}));
+        EXPECT_EQ(GetFileAttributesW(Profile().c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW((folder_ + L"\\Quillmarsh.tmp").c_str()),
+                  INVALID_FILE_ATTRIBUTES);
+        PutProfile("[Index]\r\nDefValue=4\r\n");
+        EXPECT_EQ(RunChild(), (Values{0, 4, 0, 0, 0, 0}));
+    }
 }
 
 TEST_F(WineProfileTest, OddContentReadsAsOnTheSimulatedMachine) {

@@ -9,8 +9,8 @@
 # (remembered until changed).
 #
 # With a display (DISPLAY set) the dialog opens for you. Without one, the dialog opens on a
-# private virtual screen, a PNG screenshot of it is saved (default build/run/quillmarsh.png) and
-# the dialog is closed with Cancel.
+# private virtual screen, a PNG screenshot of it is saved (default build/run/quillmarsh.png) once
+# it has been drawn, and the dialog is closed with Cancel; no drawn dialog in time is a failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

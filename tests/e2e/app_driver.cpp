@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace e2e {
@@ -123,6 +124,40 @@ Pixels CaptureScreen(const RECT& rect) {
     return canvas.Read();
 }
 
+// One colour only: shown but not painted yet.
+bool IsBlank(const Pixels& pixels) {
+    return std::all_of(pixels.data.begin(), pixels.data.end(),
+                       [&](DWORD pixel) { return pixel == pixels.data.front(); });
+}
+
+// A picture of `hwnd` as the screen shows it, once it counts: the window is visible, the picture
+// is not blank and the next one agrees with it. A program paints when its queue is idle, so this
+// takes pictures for up to `ms`. Returns why none counted at the deadline, or null.
+const char* CaptureSettled(HWND hwnd, DWORD ms, Pixels& pixels) {
+    const char* problem = "not visible";
+    Pixels previous;
+    PollUntil(ms, [&] {
+        RECT rect{};
+        if (!IsWindowVisible(hwnd) || !GetWindowRect(hwnd, &rect)) {
+            problem = "not visible";
+            previous = {};
+            return false;
+        }
+        Pixels next = CaptureScreen(rect);
+        if (next.data.empty() || IsBlank(next)) {
+            problem = "blank";
+            previous = {};
+            return false;
+        }
+        const bool agree = next.width == previous.width && next.data == previous.data;
+        problem = agree ? nullptr : "still changing";
+        previous = std::move(next);
+        return agree;
+    });
+    pixels = std::move(previous);
+    return problem;
+}
+
 // `icon` drawn at the given size on a plain `background`, as a static control draws it.
 Pixels DrawIconOn(HICON icon, int width, int height, DWORD background) {
     const Canvas canvas(width, height);
@@ -157,25 +192,9 @@ std::wstring IdentifyIcon(HWND iconControl) {
     if (iconControl == nullptr || !IsWindowVisible(iconControl)) {
         return L"none";
     }
-    RECT rect{};
-    GetWindowRect(iconControl, &rect);
-    // The box paints once its thread is idle: wait for a picture that is not blank and stable.
     Pixels shown;
-    const auto blank = [](const Pixels& p) {
-        return std::all_of(p.data.begin(), p.data.end(),
-                           [&](DWORD pixel) { return pixel == p.data.front(); });
-    };
-    PollUntil(3000, [&] {
-        Pixels next = CaptureScreen(rect);
-        const bool settled = !blank(next) && next.data == shown.data;
-        shown = std::move(next);
-        return settled;
-    });
-    if (shown.data.empty()) {
-        return L"none";
-    }
-    if (blank(shown)) {
-        return L"blank";
+    if (const char* problem = CaptureSettled(iconControl, 3000, shown)) {
+        return std::wstring(problem, problem + std::strlen(problem));
     }
     const DWORD background = shown.data.front();
     struct Candidate {
@@ -389,20 +408,10 @@ bool AppDriver::WaitForExit(DWORD ms) const {
            WaitForSingleObject(m_process.hProcess, ms) == WAIT_OBJECT_0;
 }
 
-bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path) const {
-    RECT rect{};
-    if (!GetWindowRect(hwnd, &rect)) {
-        return false;
-    }
-    // Painting happens when the program's queue is idle: take pictures until two agree.
+bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path, std::string& error) const {
     Pixels pixels;
-    PollUntil(5000, [&] {
-        Pixels next = CaptureScreen(rect);
-        const bool settled = !next.data.empty() && next.data == pixels.data;
-        pixels = std::move(next);
-        return settled;
-    });
-    if (pixels.data.empty()) {
+    if (const char* problem = CaptureSettled(hwnd, 5000, pixels)) {
+        error = std::string("no settled picture within 5 s: ") + problem;
         return false;
     }
     std::string bytes =
@@ -412,7 +421,11 @@ bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path) const {
         bytes += static_cast<char>((pixel >> 8) & 0xFF);
         bytes += static_cast<char>(pixel & 0xFF);
     }
-    return WriteBytes(path, bytes);
+    if (!WriteBytes(path, bytes)) {
+        error = "cannot write " + Narrow(path);
+        return false;
+    }
+    return true;
 }
 
 std::vector<ChildControl> ChildControls(HWND parent) {

@@ -60,8 +60,9 @@ public:
     bool Running() const;
     bool WaitForExit(DWORD ms = 20000) const;
 
-    // A picture of the window as it is on the screen, written as binary PPM.
-    bool SaveScreenshot(HWND hwnd, const std::wstring& path) const;
+    // A picture of the window as the screen shows it once drawn (visible, not blank, two
+    // pictures in a row alike), written as binary PPM; `error` says why there is none.
+    bool SaveScreenshot(HWND hwnd, const std::wstring& path, std::string& error) const;
 
 private:
     PROCESS_INFORMATION m_process{};

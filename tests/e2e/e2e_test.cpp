@@ -276,7 +276,9 @@ protected:
         if (folder.empty()) {
             return;
         }
-        EXPECT_TRUE(app_->SaveScreenshot(window, folder + L"\\" + name + L".ppm"));
+        std::string error;
+        EXPECT_TRUE(app_->SaveScreenshot(window, folder + L"\\" + name + L".ppm", error))
+            << Narrow(name) << ": " << error;
     }
 
     std::string name_;

@@ -130,27 +130,7 @@ bool Machine::LeaveEnded() {
     }
     left.handles.clear();
     left.keyHandles.clear();
-    if (powerCut) {
-        // Names are metadata, cached like data ("File Caching"): what never reached the disk is
-        // as it was.
-        for (auto it = left.unflushedNames.rbegin(); it != left.unflushedNames.rend(); ++it) {
-            if (it->second) {
-                left.files[it->first] = it->second;
-            } else {
-                left.files.erase(it->first);
-            }
-        }
-    }
-    left.unflushedNames.clear();
-    for (const auto& [name, file] : left.files) {
-        if (powerCut) {
-            // The cache and the deletions waiting for a close die with the machine ("File
-            // Caching": data reaches the disk when the cache is flushed).
-            file->content = file->onDisk.value_or(file->content);
-            file->deleteOnClose.clear();
-        }
-        file->onDisk.reset(); // otherwise the system writes the cache out in its own time
-    }
+    KeepWhatTheDiskHolds(left, powerCut);
     for (const auto& file : open) {
         CompletePendingDelete(left, file);
     }

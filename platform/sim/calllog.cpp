@@ -54,6 +54,7 @@ void Machine::Reset() {
     loadedLibraries.clear();
     fsutilStoresValue = true;
     scannerHold.reset();
+    refusedByOtherPrograms.clear();
     messageBoxAnswers.clear();
     messageBoxes.clear();
     calls.clear();
@@ -159,8 +160,8 @@ std::optional<DWORD> Enter(const char* function, const std::wstring& target, DWO
     s.holdOnThisCall.reset();
     for (auto it = s.holdsBefore.begin(); it != s.holdsBefore.end(); ++it) {
         if (it->function == function && it->nth == count) {
-            s.holdOnThisCall = it->ticks;
-            OpenByScanner(s, target, it->ticks);
+            s.holdOnThisCall = *it;
+            TakeHold(s, target, it->ticks, it->kind);
             s.holdsBefore.erase(it);
             break;
         }

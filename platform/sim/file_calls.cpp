@@ -144,13 +144,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     auto file = FindFile(s, path);
     DWORD lastError = ERROR_SUCCESS;
     if (file) {
+        // CreateFileW: a call "on a file that is pending deletion ... fails", CREATE_NEW too.
+        if (DWORD e = DeletePending(*file)) {
+            return FailHandle(e);
+        }
         if (dwCreationDisposition == CREATE_NEW) {
             return FailHandle(ERROR_FILE_EXISTS);
-        }
-        // DeleteFileW: "Subsequent calls to CreateFile to open the file fail with
-        // ERROR_ACCESS_DENIED" while the deletion waits for the last handle.
-        if (!file->deleteOnClose.empty()) {
-            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (dwCreationDisposition == TRUNCATE_EXISTING && !Writes(dwDesiredAccess)) {
             return FailHandle(ERROR_INVALID_PARAMETER);
@@ -166,6 +165,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (DWORD e = ShareConflict(*file, dwDesiredAccess, dwShareMode)) {
+            return FailHandle(e);
+        }
+        // Truncating in the open is SetEndOfFile's refusal too: the stricter reading.
+        if (DWORD e = truncates ? MappedRefusal(*file, true) : 0) {
             return FailHandle(e);
         }
         if (truncates) {
@@ -219,6 +222,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (!Reads(o->access)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD e = nNumberOfBytesToRead > 0 ? LockRefusal(*o->file) : 0) {
+        return Fail(e);
+    }
     const std::string& content = o->file->content;
     const std::size_t available = o->position < content.size() ? content.size() - o->position : 0;
     const std::size_t count = std::min<std::size_t>(available, nNumberOfBytesToRead);
@@ -249,6 +255,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (!Writes(o->access)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD e = nNumberOfBytesToWrite > 0 ? LockRefusal(*o->file) : 0) {
+        return Fail(e);
+    }
     if (nNumberOfBytesToWrite > 0) {
         SimFile& file = *o->file;
         BeginWrite(file);
@@ -269,6 +278,9 @@ BOOL SetEndOfFile(HANDLE hFile) {
     HandleObject* o = WritingHandle("SetEndOfFile", hFile);
     if (!o) {
         return FALSE;
+    }
+    if (DWORD e = MappedRefusal(*o->file, true)) {
+        return Fail(e);
     }
     BeginWrite(*o->file);
     o->file->content.resize(o->position, '\0');
@@ -367,6 +379,11 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
         return FILE_ATTRIBUTE_DIRECTORY;
     }
     if (auto file = FindFile(s, path)) {
+        // A pending deletion refuses the open behind the query, as it refuses CreateFileW.
+        if (DWORD e = DeletePending(*file)) {
+            SetError(e);
+            return INVALID_FILE_ATTRIBUTES;
+        }
         return ReportedAttributes(*file);
     }
     SetError(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
@@ -387,6 +404,9 @@ BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelI
     if (FindDirectory(s, path)) {
         data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } else if (auto file = FindFile(s, path)) {
+        if (DWORD e = DeletePending(*file)) {
+            return Fail(e);
+        }
         const auto size = static_cast<ULONGLONG>(file->content.size());
         data.dwFileAttributes = ReportedAttributes(*file);
         data.ftCreationTime = ToFileTime(file->times.creation);
@@ -414,6 +434,9 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (!file) {
         return Fail(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
     // NORMAL means "none"; any other bit outside the settable set is ignored.
     file->attributes = StoredAttributes(dwFileAttributes);
     return TRUE;
@@ -432,7 +455,10 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     if (!file) {
         return Fail(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
-    if (!FindDirectory(s, ParentPath(path))->writable || !file->deleteOnClose.empty()) {
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
+    if (!FindDirectory(s, ParentPath(path))->writable) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -441,6 +467,9 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     }
     if (file->attributes & FILE_ATTRIBUTE_READONLY) {
         return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (DWORD e = MappedRefusal(*file, false)) {
+        return Fail(e);
     }
     s.tunnel[Upper(path)] = {s.clock, file->times.creation};
     // DeleteFileW "marks a file for deletion on close": while handles (all sharing delete) are
@@ -457,8 +486,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return Fail(*fault);
     }
     auto& s = State();
-    if (s.holdOnThisCall) {
-        OpenByScanner(s, FollowLinks(s, from), *s.holdOnThisCall); // the source is named too
+    if (const auto& hold = s.holdOnThisCall) {
+        TakeHold(s, FollowLinks(s, from), hold->ticks, hold->kind); // the source is named too
     }
     // The source is opened first, for reading, sharing read and delete.
     if (from.empty() || to.empty()) {
@@ -471,10 +500,13 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (!source) {
         return Fail(NotFoundError(from));
     }
-    if (!source->deleteOnClose.empty()) {
-        return Fail(ERROR_ACCESS_DENIED);
+    if (DWORD e = DeletePending(*source)) {
+        return Fail(e);
     }
     if (DWORD e = ShareConflict(*source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        return Fail(e);
+    }
+    if (DWORD e = LockRefusal(*source)) { // its bytes are read
         return Fail(e);
     }
     // Then the destination, for writing, sharing nothing.
@@ -490,8 +522,11 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         if (bFailIfExists) {
             return Fail(ERROR_FILE_EXISTS);
         }
+        if (DWORD e = DeletePending(*target)) {
+            return Fail(e);
+        }
         // CopyFileW: an existing destination that is hidden or read-only is refused.
-        if (!parent->writable || !target->deleteOnClose.empty() ||
+        if (!parent->writable ||
             (target->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
             return Fail(ERROR_ACCESS_DENIED);
         }
@@ -499,6 +534,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
             return Fail(ERROR_SHARING_VIOLATION);
         }
         if (DWORD e = ShareConflict(*target, GENERIC_WRITE | kDeleteAccess, 0)) {
+            return Fail(e);
+        }
+        if (DWORD e = MappedRefusal(*target, true)) { // overwritten, so truncated first
             return Fail(e);
         }
     } else {
@@ -538,8 +576,8 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         return Fail(*fault);
     }
     auto& s = State();
-    if (s.holdOnThisCall) {
-        OpenByScanner(s, from, *s.holdOnThisCall); // the source is named too
+    if (const auto& hold = s.holdOnThisCall) {
+        TakeHold(s, from, hold->ticks, hold->kind); // the source is named too
     }
     if ((dwFlags & ~MOVEFILE_WRITE_THROUGH) != 0) {
         return Fail(ERROR_INVALID_PARAMETER); // the other flags are not modelled
@@ -559,8 +597,10 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (!target) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    if (!FindDirectory(s, ParentPath(from))->writable || !target->writable ||
-        !file->deleteOnClose.empty()) {
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
+    if (!FindDirectory(s, ParentPath(from))->writable || !target->writable) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     // The rename opens the source for DELETE, so every open handle must share delete

@@ -87,6 +87,9 @@ void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& fil
             return;
         }
     }
+    if (HeldOpenByOtherProgram(s, *file)) {
+        return;
+    }
     const auto name = s.files.find(file->deleteOnClose);
     if (name != s.files.end() && name->second == file) {
         NoteNameChange(s, name->first);
@@ -193,6 +196,7 @@ std::optional<FileTimes> Machine::FileTimesOf(const std::wstring& path) const {
 
 void Machine::SetClock(ULONGLONG fileTimeTicks) {
     impl_->clock = fileTimeTicks;
+    OtherProgramsCatchUp(*impl_);
 }
 
 ULONGLONG Machine::Clock() const {

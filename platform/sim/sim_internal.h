@@ -40,6 +40,7 @@ struct SimFile {
         DWORD access = 0;
         DWORD share = 0;
         ULONGLONG until = 0;
+        Machine::Hold kind = Machine::Hold::Scanner;
     };
     std::optional<OtherHold> otherHold;
     DWORD index = 0;
@@ -92,6 +93,7 @@ struct HoldBefore {
     std::string function;
     int nth = 0;
     ULONGLONG ticks = 0;
+    Machine::Hold kind = Machine::Hold::Scanner;
 };
 
 struct Action {
@@ -142,7 +144,7 @@ struct Machine::Impl {
     std::vector<Fault> faults;
     std::vector<Action> actions;
     std::vector<HoldBefore> holdsBefore;
-    std::optional<ULONGLONG> holdOnThisCall; // a hold taken just before the current call
+    std::optional<HoldBefore> holdOnThisCall; // a hold taken just before the current call
     // Names changed since they were last put on the disk, with what each named before (null: no
     // file): a power cut undoes these changes.
     std::vector<std::pair<std::wstring, std::shared_ptr<SimFile>>> unflushedNames;
@@ -200,12 +202,27 @@ void NameReachesDisk(Machine::Impl& s, const std::wstring& upperName);
 // cache is written out, or lost with the names and deletions it had not put on the disk.
 void KeepWhatTheDiskHolds(Machine::Impl& left, bool powerCut);
 
-// ---- Files: other programs (other_programs.cpp)
+// ---- Files: other programs (other_programs.cpp). Each refusal below is noted for the current
+// call in Machine::refusedByOtherPrograms.
 // ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with another program's hold.
 DWORD OtherProgramConflict(const SimFile& file, DWORD access, DWORD share);
+// Whether another program's open handle keeps the file (and a name deleted meanwhile) alive.
+bool HeldOpenByOtherProgram(const Machine::Impl& s, const SimFile& file);
+// ERROR_ACCESS_DENIED when the file's deletion is pending (noted when another program's handle
+// is what it waits for); 0 otherwise.
+DWORD DeletePending(const SimFile& file);
+// ERROR_ACCESS_DENIED for a delete, ERROR_USER_MAPPED_FILE for a truncation, while another
+// program maps the file; 0 otherwise.
+DWORD MappedRefusal(const SimFile& file, bool truncates);
+// ERROR_LOCK_VIOLATION while another program locks the file's bytes; 0 otherwise.
+DWORD LockRefusal(const SimFile& file);
+// Another program holds the file at `path` as `hold` says for `ticks` of simulated time; nothing
+// when there is no such file or it cannot be opened beside the handles already open.
+void TakeHold(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks, Machine::Hold hold);
 // Another program opens the file at `path` for reading, sharing read and write, as a scanner
-// does, for `ticks` of simulated time; nothing when there is no such file or it cannot be opened
-// beside the handles already open.
+// does (TakeHold with Hold::Scanner).
 void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks);
+// After the clock moved: holds whose time is up end, and the names they kept go.
+void OtherProgramsCatchUp(Machine::Impl& s);
 
 } // namespace sim

@@ -80,15 +80,23 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
     if (noLinks && DispositionFrom(openFlags) != CREATE_ALWAYS) {
         return FALSE;
     }
+    // CREATE_ALWAYS refuses a hidden or system file unless asked for the same attributes.
+    const DWORD overwriteRefused = DispositionFrom(openFlags) == CREATE_ALWAYS
+                                       ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+                                       : 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    RetryWhileHeld(fileName, [&] {
-        handle =
-            noLinks
-                ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
-                : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
-                              DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
-        return StepResult(handle != INVALID_HANDLE_VALUE);
-    });
+    RetryWhileHeld(
+        fileName,
+        [&] {
+            handle =
+                noLinks
+                    ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
+                    : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags),
+                                  nullptr, DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+            return StepResult(handle != INVALID_HANDLE_VALUE);
+        },
+        overwriteRefused);
     if (handle == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
@@ -110,8 +118,13 @@ UINT CFile::Read(void* buffer, UINT count) {
         return 0;
     }
     DWORD read = 0;
-    if (!ReadFile(m_hFile, buffer, count, &read, nullptr)) {
-        ThrowLastError();
+    // Another program's byte-range lock passes like its open handle.
+    const DWORD error = RetryWhileHeld(
+        m_strFileName.c_str(),
+        [&] { return StepResult(ReadFile(m_hFile, buffer, count, &read, nullptr)); },
+        kDeniedForGood);
+    if (error != NO_ERROR) {
+        ThrowOsError(error, m_strFileName);
     }
     return read;
 }
@@ -124,8 +137,12 @@ void CFile::Write(const void* buffer, UINT count) {
         return;
     }
     DWORD written = 0;
-    if (!WriteFile(m_hFile, buffer, count, &written, nullptr)) {
-        ThrowLastError();
+    const DWORD error = RetryWhileHeld(
+        m_strFileName.c_str(),
+        [&] { return StepResult(WriteFile(m_hFile, buffer, count, &written, nullptr)); },
+        kDeniedForGood);
+    if (error != NO_ERROR) {
+        ThrowOsError(error, m_strFileName);
     }
     if (written != count) {
         throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_strFileName);

@@ -44,6 +44,11 @@ TEST_F(FileTest, CreateEmptiesAnExistingFileAndOpenFailsOnAMissingOne) {
     CFile missing;
     EXPECT_FALSE(missing.Open(L"C:\\data\\none", CFile::modeRead));
     EXPECT_THROW(missing.Read(nullptr, 1), CFileException);
+    // A failed open leaves its own error, not that of the look at the name that decided not to
+    // wait.
+    machine().SetDirectoryWritable(kDir, false);
+    EXPECT_FALSE(missing.Open(L"C:\\data\\new", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(FileTest, ErrorsBecomeExceptionsWithTheirCause) {

@@ -64,6 +64,17 @@ DWORD DispositionFrom(UINT openFlags) {
     throw CFileException(CFileException::OsErrorToCause(osError), osError, fileName);
 }
 
+// Runs a read or write, waiting out another program's byte-range lock as its open handle; its
+// error becomes the file error.
+template <typename Transfer>
+void TransferWaitingOutLocks(const std::wstring& fileName, Transfer transfer) {
+    const DWORD error = RetryWhileHeld(
+        fileName.c_str(), [&] { return StepResult(transfer()); }, kDeniedForGood);
+    if (error != NO_ERROR) {
+        ThrowOsError(error, fileName);
+    }
+}
+
 } // namespace
 
 CFile::~CFile() {
@@ -118,14 +129,8 @@ UINT CFile::Read(void* buffer, UINT count) {
         return 0;
     }
     DWORD read = 0;
-    // Another program's byte-range lock passes like its open handle.
-    const DWORD error = RetryWhileHeld(
-        m_strFileName.c_str(),
-        [&] { return StepResult(ReadFile(m_hFile, buffer, count, &read, nullptr)); },
-        kDeniedForGood);
-    if (error != NO_ERROR) {
-        ThrowOsError(error, m_strFileName);
-    }
+    TransferWaitingOutLocks(m_strFileName,
+                            [&] { return ReadFile(m_hFile, buffer, count, &read, nullptr); });
     return read;
 }
 
@@ -137,13 +142,8 @@ void CFile::Write(const void* buffer, UINT count) {
         return;
     }
     DWORD written = 0;
-    const DWORD error = RetryWhileHeld(
-        m_strFileName.c_str(),
-        [&] { return StepResult(WriteFile(m_hFile, buffer, count, &written, nullptr)); },
-        kDeniedForGood);
-    if (error != NO_ERROR) {
-        ThrowOsError(error, m_strFileName);
-    }
+    TransferWaitingOutLocks(m_strFileName,
+                            [&] { return WriteFile(m_hFile, buffer, count, &written, nullptr); });
     if (written != count) {
         throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_strFileName);
     }

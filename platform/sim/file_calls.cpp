@@ -461,6 +461,8 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     if (!FindDirectory(s, ParentPath(path))->writable) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    // The delete opens the file for DELETE: a handle that does not share delete refuses it
+    // (CreateFileW, FILE_SHARE_DELETE); test_DeleteFileA: one that does lets it through.
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (DWORD e = ShareConflict(*file, kDeleteAccess, shareAll)) {
         return Fail(e);

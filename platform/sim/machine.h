@@ -125,11 +125,11 @@ public:
     std::optional<FileTimes> FileTimesOf(const std::wstring& path) const;
     void HoldOpenByOtherProcess(const std::wstring& path, bool held = true); // no sharing, for good
     // Other programs open files the moment they are closed: anti-virus scanners, the indexer,
-    // backup agents (test_MoveFileA and test_DeleteFileA in dlls/kernel32/tests/file.c show what
-    // such a handle does to a rename and a delete). A scanner opens each file the product closes
-    // after writing it (a handle with write access, CopyFileW's destination), reading and sharing
-    // read and write but not delete, and keeps it for this many ticks of the simulated clock
-    // (kForever: for good); unset, there is none. Sleep advances the clock.
+    // backup agents (test_MoveFileA in dlls/kernel32/tests/file.c shows what such a handle does to
+    // a rename; CreateFileW's FILE_SHARE_DELETE, to a delete). A scanner opens each file the
+    // product closes after writing it (a handle with write access, CopyFileW's destination),
+    // reading and sharing read and write but not delete, and keeps it for this many ticks of the
+    // simulated clock (kForever: for good); unset, there is none. Sleep advances the clock.
     static constexpr ULONGLONG kForever = ~0ull;
     std::optional<ULONGLONG> scannerHold;
     // What another program does with a file it holds. Each opens the file first (Map closes its

@@ -59,9 +59,11 @@ void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CF
     // A read-only file cannot be deleted or overwritten: then the original stays in place and
     // only its attribute changes below.
     const BOOL deleted = DeleteFileWaitingOutHolds(path);
-    const bool copiedBack = RetryWhileHeld(path, [path] {
-                                return StepResult(CopyFileW(kTemporaryCopy, path, FALSE));
-                            }) == NO_ERROR;
+    // CopyFileW refuses a hidden destination for good.
+    const bool copiedBack =
+        RetryWhileHeld(
+            path, [path] { return StepResult(CopyFileW(kTemporaryCopy, path, FALSE)); },
+            FILE_ATTRIBUTE_HIDDEN) == NO_ERROR;
     if (copiedBack || !deleted) {
         // Keep the copy while it is the only place that still holds the content.
         DeleteFileWaitingOutHolds(kTemporaryCopy);

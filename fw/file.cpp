@@ -64,6 +64,17 @@ DWORD DispositionFrom(UINT openFlags) {
     throw CFileException(CFileException::OsErrorToCause(osError), osError, fileName);
 }
 
+// Runs a read or write, waiting out another program's byte-range lock as its open handle; its
+// error becomes the file error.
+template <typename Transfer>
+void TransferWaitingOutLocks(const std::wstring& fileName, Transfer transfer) {
+    const DWORD error = RetryWhileHeld(
+        fileName.c_str(), [&] { return StepResult(transfer()); }, kDeniedForGood);
+    if (error != NO_ERROR) {
+        ThrowOsError(error, fileName);
+    }
+}
+
 } // namespace
 
 CFile::~CFile() {
@@ -80,15 +91,23 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags) {
     if (noLinks && DispositionFrom(openFlags) != CREATE_ALWAYS) {
         return FALSE;
     }
+    // CREATE_ALWAYS refuses a hidden or system file unless asked for the same attributes.
+    const DWORD overwriteRefused = DispositionFrom(openFlags) == CREATE_ALWAYS
+                                       ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+                                       : 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    RetryWhileHeld(fileName, [&] {
-        handle =
-            noLinks
-                ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
-                : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags), nullptr,
-                              DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
-        return StepResult(handle != INVALID_HANDLE_VALUE);
-    });
+    RetryWhileHeld(
+        fileName,
+        [&] {
+            handle =
+                noLinks
+                    ? CreateUnlinkedFile(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags))
+                    : CreateFileW(fileName, AccessFrom(openFlags), ShareModeFrom(openFlags),
+                                  nullptr, DispositionFrom(openFlags), FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+            return StepResult(handle != INVALID_HANDLE_VALUE);
+        },
+        overwriteRefused);
     if (handle == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
@@ -110,9 +129,8 @@ UINT CFile::Read(void* buffer, UINT count) {
         return 0;
     }
     DWORD read = 0;
-    if (!ReadFile(m_hFile, buffer, count, &read, nullptr)) {
-        ThrowLastError();
-    }
+    TransferWaitingOutLocks(m_strFileName,
+                            [&] { return ReadFile(m_hFile, buffer, count, &read, nullptr); });
     return read;
 }
 
@@ -124,9 +142,8 @@ void CFile::Write(const void* buffer, UINT count) {
         return;
     }
     DWORD written = 0;
-    if (!WriteFile(m_hFile, buffer, count, &written, nullptr)) {
-        ThrowLastError();
-    }
+    TransferWaitingOutLocks(m_strFileName,
+                            [&] { return WriteFile(m_hFile, buffer, count, &written, nullptr); });
     if (written != count) {
         throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_strFileName);
     }

@@ -55,6 +55,7 @@ void Machine::Reset() {
     loadedLibraries.clear();
     fsutilStoresValue = true;
     scannerHold.reset();
+    refusedByOtherPrograms.clear();
     messageBoxAnswers.clear();
     messageBoxes.clear();
     calls.clear();
@@ -131,27 +132,7 @@ bool Machine::LeaveEnded() {
     }
     left.handles.clear();
     left.keyHandles.clear();
-    if (powerCut) {
-        // Names are metadata, cached like data ("File Caching"): what never reached the disk is
-        // as it was.
-        for (auto it = left.unflushedNames.rbegin(); it != left.unflushedNames.rend(); ++it) {
-            if (it->second) {
-                left.files[it->first] = it->second;
-            } else {
-                left.files.erase(it->first);
-            }
-        }
-    }
-    left.unflushedNames.clear();
-    for (const auto& [name, file] : left.files) {
-        if (powerCut) {
-            // The cache and the deletions waiting for a close die with the machine ("File
-            // Caching": data reaches the disk when the cache is flushed).
-            file->content = file->onDisk.value_or(file->content);
-            file->deleteOnClose.clear();
-        }
-        file->onDisk.reset(); // otherwise the system writes the cache out in its own time
-    }
+    KeepWhatTheDiskHolds(left, powerCut);
     for (const auto& file : open) {
         CompletePendingDelete(left, file);
     }
@@ -180,8 +161,8 @@ std::optional<DWORD> Enter(const char* function, const std::wstring& target, DWO
     s.holdOnThisCall.reset();
     for (auto it = s.holdsBefore.begin(); it != s.holdsBefore.end(); ++it) {
         if (it->function == function && it->nth == count) {
-            s.holdOnThisCall = it->ticks;
-            OpenByScanner(s, target, it->ticks);
+            s.holdOnThisCall = *it;
+            TakeHold(s, target, it->ticks, it->kind);
             s.holdsBefore.erase(it);
             break;
         }

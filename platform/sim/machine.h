@@ -126,17 +126,37 @@ public:
     std::optional<FileTimes> FileTimesOf(const std::wstring& path) const;
     void HoldOpenByOtherProcess(const std::wstring& path, bool held = true); // no sharing, for good
     // Other programs open files the moment they are closed: anti-virus scanners, the indexer,
-    // backup agents (test_MoveFileA and test_DeleteFileA in dlls/kernel32/tests/file.c show what
-    // such a handle does to a rename and a delete). A scanner opens each file the product closes
-    // after writing it (a handle with write access, CopyFileW's destination), reading and sharing
-    // read and write but not delete, and keeps it for this many ticks of the simulated clock
-    // (kForever: for good); unset, there is none. Sleep advances the clock.
+    // backup agents (test_MoveFileA in dlls/kernel32/tests/file.c shows what such a handle does to
+    // a rename; CreateFileW's FILE_SHARE_DELETE, to a delete). A scanner opens each file the
+    // product closes after writing it (a handle with write access, CopyFileW's destination),
+    // reading and sharing read and write but not delete, and keeps it for this many ticks of the
+    // simulated clock (kForever: for good); unset, there is none. Sleep advances the clock.
     static constexpr ULONGLONG kForever = ~0ull;
     std::optional<ULONGLONG> scannerHold;
-    // Just before the nth call (1-based, counted like faults) of `function`, such a program opens
+    // What another program does with a file it holds. Each opens the file first (Map closes its
+    // handle once the file is mapped), so a file the product has open without sharing what that
+    // open needs cannot be held.
+    enum class Hold {
+        Scanner, // reads, sharing read and write: a rename or delete is a sharing violation
+        Indexer, // reads, sharing read, write and delete: a delete succeeds but the name stays
+        Map,     // maps it: a delete fails with ERROR_ACCESS_DENIED, a truncation with
+                 // ERROR_USER_MAPPED_FILE
+        Lock,    // reads as the scanner does and locks every byte: ReadFile and WriteFile fail
+                 // with ERROR_LOCK_VIOLATION
+        Delete,  // deletes it while open: the name stays, and opening or querying it fails with
+                 // ERROR_ACCESS_DENIED, until the program closes it and the name goes
+    };
+    // Just before the nth call (1-based, counted like faults) of `function`, such a program holds
     // the files that call names (both for CopyFileW and MoveFileExW) for `ticks`; nothing when the
     // call names no file or the file cannot be opened beside the handles already open.
-    void HoldBeforeCall(const std::string& function, int nth, ULONGLONG ticks);
+    void HoldBeforeCall(const std::string& function, int nth, ULONGLONG ticks,
+                        Hold hold = Hold::Scanner);
+    // Such a program holds the file at `path` now, for `ticks`; nothing as above.
+    void HoldFile(const std::wstring& path, Hold hold, ULONGLONG ticks);
+    // Every other program closes what it holds now (the holds for good too).
+    void EndOtherPrograms();
+    // Indexes in `calls` of the calls that failed because of another program's hold.
+    std::vector<size_t> refusedByOtherPrograms;
     // Links; the new name must be free. A hard link is one more name of the same file. A symbolic
     // link is a file of its own (a reparse point) naming a target that need not exist:
     // CreateFileW, the profile functions and CopyFileW's source follow it unless

@@ -131,6 +131,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
 void Sleep(DWORD dwMilliseconds) {
     Enter("Sleep", {}, dwMilliseconds);
     State().clock += static_cast<ULONGLONG>(dwMilliseconds) * 10000u; // the simulated clock only
+    OtherProgramsCatchUp(State());
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {

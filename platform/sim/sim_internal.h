@@ -40,6 +40,7 @@ struct SimFile {
         DWORD access = 0;
         DWORD share = 0;
         ULONGLONG until = 0;
+        Machine::Hold kind = Machine::Hold::Scanner;
     };
     std::optional<OtherHold> otherHold;
     DWORD index = 0;
@@ -92,6 +93,7 @@ struct HoldBefore {
     std::string function;
     int nth = 0;
     ULONGLONG ticks = 0;
+    Machine::Hold kind = Machine::Hold::Scanner;
 };
 
 struct Action {
@@ -150,7 +152,7 @@ struct Machine::Impl {
     std::vector<Fault> faults;
     std::vector<Action> actions;
     std::vector<HoldBefore> holdsBefore;
-    std::optional<ULONGLONG> holdOnThisCall; // a hold taken just before the current call
+    std::optional<HoldBefore> holdOnThisCall; // a hold taken just before the current call
     // Names changed since they were last put on the disk, with what each named before (null: no
     // file): a power cut undoes these changes.
     std::vector<std::pair<std::wstring, std::shared_ptr<SimFile>>> unflushedNames;
@@ -170,33 +172,65 @@ void LoadHelperLibrary(const std::wstring& name);
 // ---- Registry (registry.cpp)
 std::wstring CanonicalKeyPath(std::wstring_view path);
 
-// ---- Files (files.cpp), shared with the profile and process code
+// ---- Files: the Win32 file calls (file_calls.cpp)
 constexpr DWORD kDeleteAccess = 0x00010000u; // DELETE
-std::wstring Resolve(LPCWSTR path);          // against the current directory
+// Whether an access mask reads or writes the data, after generic rights are mapped.
+bool Reads(DWORD access);
+bool Writes(DWORD access);
+// Whether two opens of one file, each with its access and share mode, cannot stand together.
+bool Clashes(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare);
+// ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with the open handles.
+DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share);
+HandleObject* FindHandle(HANDLE h, HandleKind kind);
+
+// ---- Files: names, directories and links (names.cpp), shared with the profile and process code
+std::wstring Resolve(LPCWSTR path); // against the current directory
 std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& normalized);
 // The path a name finally reaches through symbolic links (the name itself when it is none).
 std::wstring FollowLinks(const Machine::Impl& s, const std::wstring& normalized);
 DWORD LinkCount(const Machine::Impl& s, const SimFile& file); // names of the file
 SimDirectory* FindDirectory(Machine::Impl& s, const std::wstring& normalized);
 DWORD NotFoundError(const std::wstring& normalized); // file or path not found
-// ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with the open handles.
-DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share);
+DWORD StoredAttributes(DWORD attributes);            // what a file keeps of the given attributes
 std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalized,
                                  DWORD attributes);
 void AddDirectoryPath(Machine::Impl& s, const std::wstring& normalized, bool writable);
-HandleObject* FindHandle(HANDLE h, HandleKind kind);
 // Removes the name of a file deleted while open once no handle refers to it.
 void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file);
 DWORD ReportedAttributes(const SimFile& file);
-// Another program opens the file at `path` for reading, sharing read and write, as a scanner
-// does, for `ticks` of simulated time; nothing when there is no such file or it cannot be opened
-// beside the handles already open.
-void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks);
+
+// ---- Files: the disk's cache and what a power cut keeps (disk_cache.cpp)
 // Before the product changes what `upperName` names: remembers what it named, for a power cut.
 void NoteNameChange(Machine::Impl& s, const std::wstring& upperName);
 // The names that now refer to `file` are on the disk.
 void NamesReachDisk(Machine::Impl& s, const SimFile& file);
 // What `upperName` names now is on the disk.
 void NameReachesDisk(Machine::Impl& s, const std::wstring& upperName);
+// The files as the disk has them once the process has ended (`powerCut`: with the machine): the
+// cache is written out, or lost with the names and deletions it had not put on the disk.
+void KeepWhatTheDiskHolds(Machine::Impl& left, bool powerCut);
+
+// ---- Files: other programs (other_programs.cpp). Each refusal below is noted for the current
+// call in Machine::refusedByOtherPrograms.
+// ERROR_SHARING_VIOLATION when an open with `access`/`share` clashes with another program's hold.
+DWORD OtherProgramConflict(const SimFile& file, DWORD access, DWORD share);
+// Whether another program's open handle keeps the file (and a name deleted meanwhile) alive.
+bool HeldOpenByOtherProgram(const Machine::Impl& s, const SimFile& file);
+// ERROR_ACCESS_DENIED when the file's deletion is pending (noted when another program's handle
+// is what it waits for); 0 otherwise.
+DWORD DeletePending(const SimFile& file);
+// ERROR_ACCESS_DENIED for a delete, ERROR_USER_MAPPED_FILE for a truncation, while another
+// program maps the file; 0 otherwise.
+DWORD MappedRefusal(const SimFile& file, bool truncates);
+// ERROR_LOCK_VIOLATION while another program locks the file's bytes; 0 otherwise.
+DWORD LockRefusal(const SimFile& file);
+// Another program holds the file at `path` as `hold` says for `ticks` of simulated time; nothing
+// when there is no such file or it cannot be opened beside the handles already open.
+void TakeHold(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks, Machine::Hold hold);
+// Another program opens the file at `path` for reading, sharing read and write, as a scanner
+// does (TakeHold with Hold::Scanner).
+void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks);
+// After the clock moved: holds whose time is up end, and the names they kept go.
+void OtherProgramsCatchUp(Machine::Impl& s);
 
 } // namespace sim

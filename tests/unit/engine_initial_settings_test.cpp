@@ -140,19 +140,24 @@ TEST_F(EngineTest, UnwritableFolderOrFailedWriteKeepsTheCurrentValuesAndTriesAga
     struct Case {
         const char* what;
         std::vector<std::pair<const char*, int>> faults; // function, nth call
-        bool leftover; // the temporary file could not be removed either
+        bool leftover;        // the temporary file could not be removed either
+        bool scanner = false; // which opens the file for a moment as it is closed
     };
     const Case cases[] = {
         {"unwritable folder", {}, false},
         {"write fails", {{"WriteFile", 1}}, false},
         {"flush fails", {{"FlushFileBuffers", 1}}, false},
         {"rename fails", {{"MoveFileExW", 1}}, false},
+        {"rename fails while a scanner holds the file", {{"MoveFileExW", 1}}, false, true},
         {"write fails, then the delete", {{"WriteFile", 1}, {"DeleteFileW", 2}}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         machine().Reset();
         machine().SetDirectoryWritable(kAppFolder, !c.faults.empty());
+        if (c.scanner) {
+            machine().scannerHold = 2500000; // 250 ms
+        }
         for (const auto& [function, nth] : c.faults) {
             machine().InjectFault(function, ERROR_DISK_FULL, nth);
         }

@@ -110,6 +110,41 @@ TEST_F(LayoutFileTest, NothingHappensWithoutAUsableLayoutFile) {
     }
 }
 
+// A refusal that the call's own attributes make is not waited on, though a hold on the same file
+// is: an overwrite of a hidden or system copy, a copy back onto a hidden layout file.
+TEST_F(LayoutFileTest, RefusalsForGoodAreNotWaitedOn) {
+    struct Case {
+        const char* what;
+        void (*arrange)();
+        DWORD waitedMs; // the delete of a mapped layout file waits out the bound
+    };
+    const Case cases[] = {
+        {"hidden copy in the current folder",
+         [] { machine().PutFile(kCopy, "old", FILE_ATTRIBUTE_HIDDEN); }, 0},
+        {"system copy in the current folder",
+         [] { machine().PutFile(kCopy, "old", FILE_ATTRIBUTE_SYSTEM); }, 0},
+        {"hidden layout file mapped for good",
+         [] {
+             PutLayout(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+             machine().HoldFile(kLayout, sim::Machine::Hold::Map, sim::Machine::kForever);
+         },
+         1575},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        PutLayout(FILE_ATTRIBUTE_ARCHIVE);
+        c.arrange();
+        EXPECT_NO_THROW(Protect(false));
+        DWORD waited = 0;
+        for (const sim::CallRecord& pause : machine().CallsTo("Sleep")) {
+            waited += pause.detail;
+        }
+        EXPECT_EQ(waited, c.waitedMs);
+        EXPECT_EQ(machine().FileContent(kLayout), kContent);
+    }
+}
+
 TEST_F(LayoutFileTest, PathOf259CharactersIsUsed) {
     const std::wstring path = L"C:\\" + std::wstring(256, L'p');
     machine().SetStringValue(kHklmOptimalLayout, L"LayoutFilePath", path);

@@ -44,10 +44,27 @@ TEST_F(FileTest, CreateEmptiesAnExistingFileAndOpenFailsOnAMissingOne) {
     CFile missing;
     EXPECT_FALSE(missing.Open(L"C:\\data\\none", CFile::modeRead));
     EXPECT_THROW(missing.Read(nullptr, 1), CFileException);
+    // A failed open leaves its own error, not that of the look at the name that decided not to
+    // wait.
+    machine().SetDirectoryWritable(kDir, false);
+    EXPECT_FALSE(missing.Open(L"C:\\data\\new", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(FileTest, ErrorsBecomeExceptionsWithTheirCause) {
     machine().PutFile(kPath, "abc");
+    // Another program's byte-range lock for a moment is waited out, by writes and reads alike.
+    {
+        CFile shared;
+        ASSERT_TRUE(shared.Open(kPath.c_str(), CFile::modeReadWrite | CFile::shareDenyNone));
+        machine().HoldFile(kPath, sim::Machine::Hold::Lock, 2500000);
+        shared.Write("x", 1);
+        machine().HoldFile(kPath, sim::Machine::Hold::Lock, 2500000);
+        char rest[4] = {};
+        EXPECT_EQ(shared.Read(rest, 3), 2u);
+        EXPECT_EQ(std::string(rest), "bc");
+        EXPECT_FALSE(machine().refusedByOtherPrograms.empty()) << "the locks were met";
+    }
     CFile file;
     ASSERT_TRUE(file.Open(kPath.c_str(), CFile::modeRead));
     machine().InjectFault("ReadFile", ERROR_LOCK_VIOLATION);

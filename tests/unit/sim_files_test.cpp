@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -206,7 +207,7 @@ TEST_F(SimFiles, ShareModesFollowWindowsCompatibilityRules) {
     }
 }
 
-TEST_F(SimFiles, AFileHeldByAnotherProcessCannotBeOpenedDeletedOrCopied) {
+TEST_F(SimFiles, OtherProgramsHoldFilesUntilTheirTimeIsUp) {
     m.PutFile(kFile, "x");
     m.PutFile(L"C:\\Data\\other.ini", "y");
     m.HoldOpenByOtherProcess(kFile);
@@ -240,6 +241,72 @@ TEST_F(SimFiles, AFileHeldByAnotherProcessCannotBeOpenedDeletedOrCopied) {
     m.HoldBeforeCall("MoveFileExW", 2, 2500000);
     EXPECT_FALSE(MoveFileExW(kFile.c_str(), L"C:\\Data\\moved.ini", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    // What each kind of hold refuses until its time is up; then the call passes. `handle` is ours,
+    // reading and writing and sharing everything; a pending name goes once the hold is over.
+    using Hold = sim::Machine::Hold;
+    struct Row {
+        Hold hold;
+        const char* what;
+        std::function<BOOL(HANDLE)> call;
+        DWORD error;
+    };
+    const auto create = [](HANDLE) {
+        HANDLE made = Open(kFile, W, 0, CREATE_NEW);
+        return made != INVALID_HANDLE_VALUE && CloseHandle(made);
+    };
+    const Row rows[] = {
+        {Hold::Map, "delete", [](HANDLE) { return DeleteFileW(kFile.c_str()); },
+         ERROR_ACCESS_DENIED},
+        {Hold::Map, "truncate", [](HANDLE handle) { return SetEndOfFile(handle); },
+         ERROR_USER_MAPPED_FILE},
+        {Hold::Lock, "read",
+         [](HANDLE handle) {
+             char c = 0;
+             DWORD count = 0;
+             return ReadFile(handle, &c, 1, &count, nullptr);
+         },
+         ERROR_LOCK_VIOLATION},
+        {Hold::Lock, "write",
+         [](HANDLE handle) {
+             DWORD count = 0;
+             return WriteFile(handle, "x", 1, &count, nullptr);
+         },
+         ERROR_LOCK_VIOLATION},
+        {Hold::Delete, "attributes",
+         [](HANDLE) { return BOOL{GetFileAttributesW(kFile.c_str()) != INVALID_FILE_ATTRIBUTES}; },
+         ERROR_ACCESS_DENIED},
+        {Hold::Delete, "attribute data",
+         [](HANDLE) {
+             WIN32_FILE_ATTRIBUTE_DATA data{};
+             return GetFileAttributesExW(kFile.c_str(), GetFileExInfoStandard, &data);
+         },
+         ERROR_ACCESS_DENIED},
+        {Hold::Delete, "new file", create, ERROR_ACCESS_DENIED},
+        // The indexer shares delete: our delete succeeds, and the name stays meanwhile.
+        {Hold::Indexer, "new file after our delete", create, ERROR_ACCESS_DENIED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetUp();
+        m.PutFile(kFile, "data");
+        const bool pending = row.hold == Hold::Delete || row.hold == Hold::Indexer;
+        HANDLE handle =
+            pending ? INVALID_HANDLE_VALUE : Open(kFile, R | W, SR | SW | SD, OPEN_EXISTING);
+        m.HoldFile(kFile, row.hold, 2500000);
+        if (row.hold == Hold::Indexer) {
+            EXPECT_TRUE(DeleteFileW(kFile.c_str()));
+        }
+        EXPECT_FALSE(row.call(handle));
+        EXPECT_EQ(GetLastError(), row.error);
+        EXPECT_EQ(m.refusedByOtherPrograms, std::vector<size_t>{m.calls.size() - 1});
+        EXPECT_TRUE(m.FileExists(kFile));
+        Sleep(250);
+        EXPECT_EQ(m.FileExists(kFile), !pending) << "the name goes with the last handle";
+        const BOOL passes = row.call(handle);
+        EXPECT_TRUE(passes || GetLastError() == ERROR_FILE_NOT_FOUND) << "once the hold is over";
+        CloseHandle(handle);
+    }
 }
 
 TEST_F(SimFiles, ReadingAndWritingNeedTheMatchingAccess) {
@@ -356,6 +423,8 @@ TEST_F(SimFiles, DeleteFileRules) {
     EXPECT_TRUE(DeleteFileW(kFile.c_str()));
     EXPECT_TRUE(m.FileExists(kFile));
     EXPECT_EQ(Open(kFile, R, SR | SW | SD, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetFileAttributesW(kFile.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     char c = 0;
     DWORD count = 0;

@@ -1,5 +1,5 @@
-// File system: directories, files with attributes and times, handles with Windows' access and
-// share checks, and the file functions built on them.
+// The Win32 file calls: handles with Windows' access and share checks, reading, writing, copying,
+// renaming and deleting.
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -15,19 +15,7 @@ constexpr DWORD kReadData = 0x0001u;
 constexpr DWORD kWriteData = 0x0002u;
 constexpr DWORD kAppendData = 0x0004u;
 constexpr DWORD kExecute = 0x0020u;
-// Attributes SetFileAttributesW and CreateFileW can store (temporary, offline, not indexed too).
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | 0x0100u |
-                                      0x1000u | 0x2000u;
-// What another process holding a file open "with no sharing" asked for.
-constexpr DWORD kHeldAccess = GENERIC_READ | GENERIC_WRITE | kDeleteAccess;
 
-bool Reads(DWORD a) {
-    return (a & (GENERIC_READ | kGenericAll | kGenericExecute | kReadData | kExecute)) != 0;
-}
-bool Writes(DWORD a) {
-    return (a & (GENERIC_WRITE | kGenericAll | kWriteData | kAppendData)) != 0;
-}
 bool Deletes(DWORD a) {
     return (a & (kDeleteAccess | kGenericAll)) != 0;
 }
@@ -36,28 +24,12 @@ bool UsesData(DWORD a) {
     return Reads(a) || Writes(a) || Deletes(a);
 }
 
-bool Clashes(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
-    if (!UsesData(access) || !UsesData(otherAccess)) {
-        return false;
-    }
-    return (Reads(access) && !(otherShare & FILE_SHARE_READ)) ||
-           (Writes(access) && !(otherShare & FILE_SHARE_WRITE)) ||
-           (Deletes(access) && !(otherShare & FILE_SHARE_DELETE)) ||
-           (Reads(otherAccess) && !(share & FILE_SHARE_READ)) ||
-           (Writes(otherAccess) && !(share & FILE_SHARE_WRITE)) ||
-           (Deletes(otherAccess) && !(share & FILE_SHARE_DELETE));
-}
-
 ULONGLONG Ticks(const FILETIME& t) {
     return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
 FILETIME ToFileTime(ULONGLONG ticks) {
     return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
-}
-
-DWORD StoredAttributes(DWORD attributes) {
-    return attributes & kSettableAttributes;
 }
 
 BOOL Fail(DWORD error) {
@@ -96,57 +68,28 @@ HandleObject* WritingHandle(const char* function, HANDLE hFile) {
 
 } // namespace
 
-// Written data reaches the disk when the cache is flushed; until then a power cut loses it
-// (Microsoft, "File Caching"; FlushFileBuffers).
-void BeginWrite(SimFile& file) {
-    if (!file.onDisk) {
-        file.onDisk = file.content;
+bool Reads(DWORD a) {
+    return (a & (GENERIC_READ | kGenericAll | kGenericExecute | kReadData | kExecute)) != 0;
+}
+bool Writes(DWORD a) {
+    return (a & (GENERIC_WRITE | kGenericAll | kWriteData | kAppendData)) != 0;
+}
+
+bool Clashes(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+    if (!UsesData(access) || !UsesData(otherAccess)) {
+        return false;
     }
-}
-
-std::wstring Resolve(LPCWSTR path) {
-    return NormalizePath(Str(path), State().currentDirectory);
-}
-
-std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& normalized) {
-    auto it = s.files.find(Upper(normalized));
-    return it == s.files.end() ? nullptr : it->second;
-}
-
-std::wstring FollowLinks(const Machine::Impl& s, const std::wstring& normalized) {
-    std::wstring path = normalized;
-    // Windows gives up after a bounded number of reparse points too.
-    for (int hops = 0; hops < 32; ++hops) {
-        auto file = FindFile(s, path);
-        if (!file || file->linkTarget.empty()) {
-            break;
-        }
-        path = NormalizePath(file->linkTarget, s.currentDirectory);
-    }
-    return path;
-}
-
-DWORD LinkCount(const Machine::Impl& s, const SimFile& file) {
-    return static_cast<DWORD>(std::count_if(s.files.begin(), s.files.end(), [&](const auto& entry) {
-        return entry.second.get() == &file;
-    }));
-}
-
-SimDirectory* FindDirectory(Machine::Impl& s, const std::wstring& normalized) {
-    auto it = s.directories.find(Upper(normalized));
-    return it == s.directories.end() ? nullptr : &it->second;
-}
-
-DWORD NotFoundError(const std::wstring& normalized) {
-    const std::wstring parent = ParentPath(normalized);
-    return parent.empty() || FindDirectory(State(), parent) ? ERROR_FILE_NOT_FOUND
-                                                            : ERROR_PATH_NOT_FOUND;
+    return (Reads(access) && !(otherShare & FILE_SHARE_READ)) ||
+           (Writes(access) && !(otherShare & FILE_SHARE_WRITE)) ||
+           (Deletes(access) && !(otherShare & FILE_SHARE_DELETE)) ||
+           (Reads(otherAccess) && !(share & FILE_SHARE_READ)) ||
+           (Writes(otherAccess) && !(share & FILE_SHARE_WRITE)) ||
+           (Deletes(otherAccess) && !(share & FILE_SHARE_DELETE));
 }
 
 DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share) {
-    const auto& hold = file.otherHold;
-    if (hold && State().clock < hold->until && Clashes(access, share, hold->access, hold->share)) {
-        return ERROR_SHARING_VIOLATION;
+    if (DWORD e = OtherProgramConflict(file, access, share)) {
+        return e;
     }
     for (const auto& [value, o] : State().handles) {
         if (o.kind == HandleKind::File && o.file.get() == &file &&
@@ -157,208 +100,16 @@ DWORD ShareConflict(const SimFile& file, DWORD access, DWORD share) {
     return 0;
 }
 
-std::shared_ptr<SimFile> AddFile(Machine::Impl& s, const std::wstring& normalized,
-                                 DWORD attributes) {
-    auto file = std::make_shared<SimFile>();
-    file->path = normalized;
-    file->attributes = StoredAttributes(attributes);
-    file->times = FileTimes{s.clock, s.clock, s.clock};
-    constexpr ULONGLONG kTunnelWindow = 15ull * 10000000ull;
-    auto tunnelled = s.tunnel.find(Upper(normalized));
-    if (tunnelled != s.tunnel.end()) {
-        if (s.clock >= tunnelled->second.first &&
-            s.clock - tunnelled->second.first <= kTunnelWindow) {
-            file->times.creation = tunnelled->second.second;
-        }
-        s.tunnel.erase(tunnelled);
-    }
-    file->index = s.nextFileIndex++;
-    s.files[Upper(normalized)] = file;
-    return file;
-}
-
-void OpenByScanner(Machine::Impl& s, const std::wstring& path, ULONGLONG ticks) {
-    const auto file = FindFile(s, path);
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    if (!file || !file->deleteOnClose.empty() || ShareConflict(*file, GENERIC_READ, kShare) != 0) {
-        return;
-    }
-    const ULONGLONG until =
-        ticks >= Machine::kForever - s.clock ? Machine::kForever : s.clock + ticks;
-    file->otherHold = SimFile::OtherHold{GENERIC_READ, kShare, until};
-}
-
-void NoteNameChange(Machine::Impl& s, const std::wstring& upperName) {
-    for (const auto& [name, before] : s.unflushedNames) {
-        if (name == upperName) {
-            return; // the disk still has what it named first
-        }
-    }
-    const auto it = s.files.find(upperName);
-    s.unflushedNames.emplace_back(upperName, it == s.files.end() ? nullptr : it->second);
-}
-
-void NamesReachDisk(Machine::Impl& s, const SimFile& file) {
-    auto& names = s.unflushedNames;
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [&](const auto& entry) {
-                                   const auto now = s.files.find(entry.first);
-                                   return now != s.files.end() && now->second.get() == &file;
-                               }),
-                names.end());
-}
-
-void NameReachesDisk(Machine::Impl& s, const std::wstring& upperName) {
-    auto& names = s.unflushedNames;
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [&](const auto& entry) { return entry.first == upperName; }),
-                names.end());
-}
-
-void CompletePendingDelete(Machine::Impl& s, const std::shared_ptr<SimFile>& file) {
-    if (file->deleteOnClose.empty()) {
-        return;
-    }
-    for (const auto& [value, o] : s.handles) {
-        if (o.file == file) {
-            return;
-        }
-    }
-    const auto name = s.files.find(file->deleteOnClose);
-    if (name != s.files.end() && name->second == file) {
-        NoteNameChange(s, name->first);
-        s.files.erase(name);
-    }
-    file->deleteOnClose.clear();
-}
-
-void AddDirectoryPath(Machine::Impl& s, const std::wstring& normalized, bool writable) {
-    const std::wstring parent = ParentPath(normalized);
-    if (!parent.empty() && !FindDirectory(s, parent)) {
-        AddDirectoryPath(s, parent, true);
-    }
-    auto [it, added] = s.directories.try_emplace(Upper(normalized));
-    if (added) {
-        it->second.path = normalized;
-    }
-    it->second.writable = writable;
-}
-
 HandleObject* FindHandle(HANDLE h, HandleKind kind) {
     auto& handles = State().handles;
     auto it = handles.find(reinterpret_cast<std::uintptr_t>(h));
     return it != handles.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
-DWORD ReportedAttributes(const SimFile& file) {
-    const DWORD link = file.linkTarget.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT;
-    return file.attributes == 0 && link == 0 ? FILE_ATTRIBUTE_NORMAL : file.attributes | link;
-}
-
-// ---- Test-facing helpers
-
-void Machine::AddDirectory(const std::wstring& path, bool writable) {
-    AddDirectoryPath(*impl_, NormalizePath(path, impl_->currentDirectory), writable);
-}
-
-void Machine::SetDirectoryWritable(const std::wstring& path, bool writable) {
-    AddDirectory(path, writable);
-}
-
-void Machine::SetCurrentDirectory(const std::wstring& path) {
-    const std::wstring normalized = NormalizePath(path, impl_->currentDirectory);
-    if (!FindDirectory(*impl_, normalized)) {
-        AddDirectoryPath(*impl_, normalized, true);
-    }
-    impl_->currentDirectory = FindDirectory(*impl_, normalized)->path;
-}
-
-std::wstring Machine::CurrentDirectory() const {
-    return impl_->currentDirectory;
-}
-
-void Machine::PutFile(const std::wstring& path, const std::string& content, DWORD attributes) {
-    const std::wstring normalized = NormalizePath(path, impl_->currentDirectory);
-    const std::wstring parent = ParentPath(normalized);
-    if (!parent.empty() && !FindDirectory(*impl_, parent)) {
-        AddDirectoryPath(*impl_, parent, true);
-    }
-    auto file = FindFile(*impl_, normalized);
-    if (!file) {
-        impl_->tunnel.erase(Upper(normalized)); // a file put by the test is brand new
-        file = AddFile(*impl_, normalized, attributes);
-    }
-    file->content = content;
-    file->onDisk.reset();
-    file->attributes = StoredAttributes(attributes);
-    file->times.lastWrite = impl_->clock;
-}
-
-void Machine::AddHardLink(const std::wstring& existing, const std::wstring& link) {
-    auto file = FindFile(*impl_, NormalizePath(existing, impl_->currentDirectory));
-    const std::wstring name = NormalizePath(link, impl_->currentDirectory);
-    if (file && !FindFile(*impl_, name)) {
-        impl_->files[Upper(name)] = file;
-    }
-}
-
-void Machine::AddSymbolicLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring name = NormalizePath(link, impl_->currentDirectory);
-    if (!FindFile(*impl_, name)) {
-        AddFile(*impl_, name, FILE_ATTRIBUTE_ARCHIVE)->linkTarget = target;
-    }
-}
-
-void Machine::SetFileTimes(const std::wstring& path, const FileTimes& times) {
-    if (auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory))) {
-        file->times = times;
-    }
-}
-
-bool Machine::FileExists(const std::wstring& path) const {
-    return FindFile(*impl_, NormalizePath(path, impl_->currentDirectory)) != nullptr;
-}
-
-std::optional<std::string> Machine::FileContent(const std::wstring& path) const {
-    auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory));
-    return file ? std::optional<std::string>(file->content) : std::nullopt;
-}
-
-std::optional<DWORD> Machine::FileAttributes(const std::wstring& path) const {
-    auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory));
-    return file ? std::optional<DWORD>(ReportedAttributes(*file)) : std::nullopt;
-}
-
-std::optional<FileTimes> Machine::FileTimesOf(const std::wstring& path) const {
-    auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory));
-    return file ? std::optional<FileTimes>(file->times) : std::nullopt;
-}
-
-void Machine::HoldOpenByOtherProcess(const std::wstring& path, bool held) {
-    if (auto file = FindFile(*impl_, NormalizePath(path, impl_->currentDirectory))) {
-        file->otherHold.reset();
-        if (held) {
-            file->otherHold = SimFile::OtherHold{kHeldAccess, 0, kForever};
-        }
-    }
-}
-
 int Machine::OpenFileHandleCount() const {
     return static_cast<int>(
         std::count_if(impl_->handles.begin(), impl_->handles.end(),
                       [](const auto& entry) { return entry.second.kind == HandleKind::File; }));
-}
-
-void Machine::SetClock(ULONGLONG fileTimeTicks) {
-    impl_->clock = fileTimeTicks;
-}
-
-ULONGLONG Machine::Clock() const {
-    return impl_->clock;
-}
-
-void Machine::HoldBeforeCall(const std::string& function, int nth, ULONGLONG ticks) {
-    impl_->holdsBefore.push_back(HoldBefore{function, nth, ticks});
 }
 
 } // namespace sim
@@ -393,13 +144,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     auto file = FindFile(s, path);
     DWORD lastError = ERROR_SUCCESS;
     if (file) {
+        // CreateFileW: a call "on a file that is pending deletion ... fails", CREATE_NEW too.
+        if (DWORD e = DeletePending(*file)) {
+            return FailHandle(e);
+        }
         if (dwCreationDisposition == CREATE_NEW) {
             return FailHandle(ERROR_FILE_EXISTS);
-        }
-        // DeleteFileW: "Subsequent calls to CreateFile to open the file fail with
-        // ERROR_ACCESS_DENIED" while the deletion waits for the last handle.
-        if (!file->deleteOnClose.empty()) {
-            return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (dwCreationDisposition == TRUNCATE_EXISTING && !Writes(dwDesiredAccess)) {
             return FailHandle(ERROR_INVALID_PARAMETER);
@@ -415,6 +165,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             return FailHandle(ERROR_ACCESS_DENIED);
         }
         if (DWORD e = ShareConflict(*file, dwDesiredAccess, dwShareMode)) {
+            return FailHandle(e);
+        }
+        // Truncating in the open is SetEndOfFile's refusal too: the stricter reading.
+        if (DWORD e = truncates ? MappedRefusal(*file, true) : 0) {
             return FailHandle(e);
         }
         if (truncates) {
@@ -468,6 +222,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (!Reads(o->access)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD e = nNumberOfBytesToRead > 0 ? LockRefusal(*o->file) : 0) {
+        return Fail(e);
+    }
     const std::string& content = o->file->content;
     const std::size_t available = o->position < content.size() ? content.size() - o->position : 0;
     const std::size_t count = std::min<std::size_t>(available, nNumberOfBytesToRead);
@@ -498,6 +255,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (!Writes(o->access)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD e = nNumberOfBytesToWrite > 0 ? LockRefusal(*o->file) : 0) {
+        return Fail(e);
+    }
     if (nNumberOfBytesToWrite > 0) {
         SimFile& file = *o->file;
         BeginWrite(file);
@@ -518,6 +278,9 @@ BOOL SetEndOfFile(HANDLE hFile) {
     HandleObject* o = WritingHandle("SetEndOfFile", hFile);
     if (!o) {
         return FALSE;
+    }
+    if (DWORD e = MappedRefusal(*o->file, true)) {
+        return Fail(e);
     }
     BeginWrite(*o->file);
     o->file->content.resize(o->position, '\0');
@@ -616,6 +379,11 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
         return FILE_ATTRIBUTE_DIRECTORY;
     }
     if (auto file = FindFile(s, path)) {
+        // A pending deletion refuses the open behind the query, as it refuses CreateFileW.
+        if (DWORD e = DeletePending(*file)) {
+            SetError(e);
+            return INVALID_FILE_ATTRIBUTES;
+        }
         return ReportedAttributes(*file);
     }
     SetError(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
@@ -636,6 +404,9 @@ BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelI
     if (FindDirectory(s, path)) {
         data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } else if (auto file = FindFile(s, path)) {
+        if (DWORD e = DeletePending(*file)) {
+            return Fail(e);
+        }
         const auto size = static_cast<ULONGLONG>(file->content.size());
         data.dwFileAttributes = ReportedAttributes(*file);
         data.ftCreationTime = ToFileTime(file->times.creation);
@@ -663,6 +434,9 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     if (!file) {
         return Fail(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
     // NORMAL means "none"; any other bit outside the settable set is ignored.
     file->attributes = StoredAttributes(dwFileAttributes);
     return TRUE;
@@ -681,15 +455,23 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
     if (!file) {
         return Fail(path.empty() ? ERROR_PATH_NOT_FOUND : NotFoundError(path));
     }
-    if (!FindDirectory(s, ParentPath(path))->writable || !file->deleteOnClose.empty()) {
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
+    if (!FindDirectory(s, ParentPath(path))->writable) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    // The delete opens the file for DELETE: a handle that does not share delete refuses it
+    // (CreateFileW, FILE_SHARE_DELETE); test_DeleteFileA: one that does lets it through.
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (DWORD e = ShareConflict(*file, kDeleteAccess, shareAll)) {
         return Fail(e);
     }
     if (file->attributes & FILE_ATTRIBUTE_READONLY) {
         return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (DWORD e = MappedRefusal(*file, false)) {
+        return Fail(e);
     }
     s.tunnel[Upper(path)] = {s.clock, file->times.creation};
     // DeleteFileW "marks a file for deletion on close": while handles (all sharing delete) are
@@ -706,8 +488,8 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         return Fail(*fault);
     }
     auto& s = State();
-    if (s.holdOnThisCall) {
-        OpenByScanner(s, FollowLinks(s, from), *s.holdOnThisCall); // the source is named too
+    if (const auto& hold = s.holdOnThisCall) {
+        TakeHold(s, FollowLinks(s, from), hold->ticks, hold->kind); // the source is named too
     }
     // The source is opened first, for reading, sharing read and delete.
     if (from.empty() || to.empty()) {
@@ -720,10 +502,13 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
     if (!source) {
         return Fail(NotFoundError(from));
     }
-    if (!source->deleteOnClose.empty()) {
-        return Fail(ERROR_ACCESS_DENIED);
+    if (DWORD e = DeletePending(*source)) {
+        return Fail(e);
     }
     if (DWORD e = ShareConflict(*source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        return Fail(e);
+    }
+    if (DWORD e = LockRefusal(*source)) { // its bytes are read
         return Fail(e);
     }
     // Then the destination, for writing, sharing nothing.
@@ -739,8 +524,11 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
         if (bFailIfExists) {
             return Fail(ERROR_FILE_EXISTS);
         }
+        if (DWORD e = DeletePending(*target)) {
+            return Fail(e);
+        }
         // CopyFileW: an existing destination that is hidden or read-only is refused.
-        if (!parent->writable || !target->deleteOnClose.empty() ||
+        if (!parent->writable ||
             (target->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
             return Fail(ERROR_ACCESS_DENIED);
         }
@@ -748,6 +536,9 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
             return Fail(ERROR_SHARING_VIOLATION);
         }
         if (DWORD e = ShareConflict(*target, GENERIC_WRITE | kDeleteAccess, 0)) {
+            return Fail(e);
+        }
+        if (DWORD e = MappedRefusal(*target, true)) { // overwritten, so truncated first
             return Fail(e);
         }
     } else {
@@ -787,8 +578,8 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
         return Fail(*fault);
     }
     auto& s = State();
-    if (s.holdOnThisCall) {
-        OpenByScanner(s, from, *s.holdOnThisCall); // the source is named too
+    if (const auto& hold = s.holdOnThisCall) {
+        TakeHold(s, from, hold->ticks, hold->kind); // the source is named too
     }
     if ((dwFlags & ~MOVEFILE_WRITE_THROUGH) != 0) {
         return Fail(ERROR_INVALID_PARAMETER); // the other flags are not modelled
@@ -808,8 +599,10 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (!target) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    if (!FindDirectory(s, ParentPath(from))->writable || !target->writable ||
-        !file->deleteOnClose.empty()) {
+    if (DWORD e = DeletePending(*file)) {
+        return Fail(e);
+    }
+    if (!FindDirectory(s, ParentPath(from))->writable || !target->writable) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     // The rename opens the source for DELETE, so every open handle must share delete

@@ -50,6 +50,7 @@ void Machine::Reset() {
     privilegeHeld = true;
     exitSucceeds = true;
     exitRequests.clear();
+    terminatedPrograms = 0;
     dllDirectoriesAvailable = true;
     loadedLibraries.clear();
     fsutilStoresValue = true;
@@ -157,6 +158,7 @@ bool Machine::LeaveEnded() {
     left.searchLocked = false;
     left.currentDirectoryOutOfSearch = false;
     left.shutdownEnabled = false;
+    AbandonMutexesOf(left, left.processId);
     left.lastError = 0;
     left.faults.clear();
     left.actions.clear();

@@ -498,6 +498,11 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (!Writes(o->access)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    // FILE_APPEND_DATA without write data: "the caller can write only to the end of the file".
+    if ((o->access & kAppendData) != 0 &&
+        (o->access & (GENERIC_WRITE | kGenericAll | kWriteData)) == 0) {
+        o->position = o->file->content.size();
+    }
     if (nNumberOfBytesToWrite > 0) {
         SimFile& file = *o->file;
         BeginWrite(file);

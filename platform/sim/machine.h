@@ -182,6 +182,20 @@ public:
     };
     std::vector<ExitRequest> exitRequests; // every ExitWindowsEx call that was not faulted
 
+    // --- Rights (security.cpp). From NT 6 on, GetTokenInformation(TokenElevation) reports
+    // `elevated`; CheckTokenMembership finds the Administrators group when `member`. Both true
+    // after Reset.
+    void SetAdministrator(bool elevated, bool member);
+
+    // --- Other processes (sync.cpp, process_control.cpp). RunAsOtherProcess runs `run` as a
+    // second process of the program, started between two calls of the first: mutexes are owned
+    // per process, and those it still owns when `run` returns are abandoned, as at its end.
+    // SetProgramRunTime: how long a launched program runs, in clock ticks (kForever: until it is
+    // ended); 0 after Reset.
+    void RunAsOtherProcess(const std::function<void()>& run);
+    void SetProgramRunTime(ULONGLONG ticks);
+    int terminatedPrograms = 0; // TerminateProcess calls that ended a program
+
     // --- Message boxes: OK boxes return IDOK; the others are answered from the script in
     // order, and when it is empty with IDNO for Yes/No boxes.
     std::vector<int> messageBoxAnswers;

@@ -123,6 +123,8 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(42));
     if (pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) {
         pExecInfo->hProcess = NewHandle(HandleKind::Process, 0);
+        State().processEnds[reinterpret_cast<std::uintptr_t>(pExecInfo->hProcess)] =
+            LaunchedProgramEnd(State());
         m.openProcessCount++;
     }
     return TRUE;
@@ -138,12 +140,15 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         SetError(*fault);
         return WAIT_FAILED;
     }
+    if (HandleObject* mutex = FindHandle(hHandle, HandleKind::Mutex)) {
+        return WaitForMutex(*mutex, dwMilliseconds);
+    }
     if (!FindHandle(hHandle, HandleKind::Process)) {
         SetError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    TheMachine().waitCount++; // launched programs have always finished
-    return WAIT_OBJECT_0;
+    TheMachine().waitCount++;
+    return WaitForProcess(reinterpret_cast<std::uintptr_t>(hHandle), dwMilliseconds);
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {

@@ -71,7 +71,7 @@ struct KeyHandle {
     REGSAM access = 0;
 };
 
-enum class HandleKind { File, Process, Token };
+enum class HandleKind { File, Process, Token, Mutex };
 
 struct HandleObject {
     HandleKind kind = HandleKind::File;
@@ -80,6 +80,15 @@ struct HandleObject {
     std::shared_ptr<SimFile> file;
     DWORD share = 0;
     std::size_t position = 0;
+    std::wstring objectName; // a named kernel object's name (mutexes)
+};
+
+// A named mutex: which simulated process owns it and how often, or whether its owner ended
+// without releasing it.
+struct SimMutex {
+    DWORD owner = 0; // 0: nobody
+    int count = 0;
+    bool abandoned = false;
 };
 
 struct Fault {
@@ -147,6 +156,15 @@ struct Machine::Impl {
     // file): a power cut undoes these changes.
     std::vector<std::pair<std::wstring, std::shared_ptr<SimFile>>> unflushedNames;
     std::map<std::string, int> callCounts; // since Reset
+
+    // Processes and kernel objects (sync.cpp, security.cpp, process_control.cpp)
+    DWORD processId = 1; // the simulated process running product code now
+    DWORD nextProcessId = 2;
+    std::map<std::wstring, SimMutex> mutexes; // by exact name: object names are case-sensitive
+    std::map<std::uintptr_t, ULONGLONG> processEnds; // launched process -> clock when it ends
+    ULONGLONG programRunTicks = 0;                   // how long a launched program runs
+    bool tokenElevated = true;
+    bool administratorsMember = true;
 };
 
 // ---- Call log and faults (calllog.cpp)
@@ -158,6 +176,15 @@ void SetError(DWORD error);
 // ---- Modules (modules.cpp)
 // A system DLL loading a helper by bare name, through the process's search order.
 void LoadHelperLibrary(const std::wstring& name);
+
+// ---- Kernel objects (sync.cpp, process_control.cpp)
+// WaitForSingleObject on a mutex handle.
+DWORD WaitForMutex(HandleObject& handle, DWORD milliseconds);
+// The process `process` ended: the mutexes it owns are abandoned.
+void AbandonMutexesOf(Machine::Impl& s, DWORD process);
+// WaitForSingleObject on a process handle; the clock when a new launch ends.
+DWORD WaitForProcess(std::uintptr_t handle, DWORD milliseconds);
+ULONGLONG LaunchedProgramEnd(const Machine::Impl& s);
 
 // ---- Registry (registry.cpp)
 std::wstring CanonicalKeyPath(std::wstring_view path);

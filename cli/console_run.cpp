@@ -45,7 +45,8 @@ std::string Failed(DWORD error, const char* step) {
 class ConsoleRun {
 public:
     explicit ConsoleRun(const Command& command) : m_command(command) {
-        m_engine.DetectOsVersion();
+        m_versionRead = m_engine.DetectOsVersion();
+        m_versionError = m_versionRead ? NO_ERROR : GetLastError();
         m_nt6 = m_engine.IsVistaOr7();
         for (const PairName& pair : kPairs) {
             m_plan[pair.id] = PlanFor(pair.id);
@@ -53,6 +54,11 @@ public:
     }
 
     RunResult Run() {
+        // Without the generation, nothing can be told apart: which keys, which pairs.
+        if (!m_versionRead) {
+            return FailAll(m_versionError, "reading the Windows version", exitcode::kFailed,
+                           L"Windows のバージョンを読み取れなかったため、設定は変更していません。");
+        }
         if (!HasAdministratorRights(m_nt6)) {
             return FailAll(exitcode::kNotAdministrator, "checking administrator rights",
                            exitcode::kNotAdministrator,
@@ -191,6 +197,8 @@ private:
     const Command& m_command;
     SettingsEngine m_engine;
     bool m_nt6 = false;
+    bool m_versionRead = false;
+    DWORD m_versionError = NO_ERROR;
     std::array<Plan, kSettingCount> m_plan{};
 };
 

@@ -14,25 +14,30 @@ constexpr const char* kStep = "changing the layout file";
 constexpr UINT kCopyChunk = 260;
 
 // The layout file's path from the registry; empty when the key or value is missing or when the
-// value does not fit the buffer together with its terminator.
-void ReadLayoutFilePath(WCHAR (&path)[MAX_PATH]) {
+// value does not fit the buffer together with its terminator. NO_ERROR then too; another error
+// when the registry could not be read.
+DWORD ReadLayoutFilePath(WCHAR (&path)[MAX_PATH]) {
     path[0] = L'\0';
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, regkey::kOptimalLayout, 0, KEY_QUERY_VALUE, &opened) !=
-        ERROR_SUCCESS) {
-        return;
+    const LSTATUS open =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, regkey::kOptimalLayout, 0, KEY_QUERY_VALUE, &opened);
+    if (open != ERROR_SUCCESS) {
+        return open == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(open);
     }
     const RegKey key(opened);
     WCHAR buffer[MAX_PATH] = {};
     DWORD size = sizeof(buffer);
-    if (RegQueryValueExW(key.Get(), L"LayoutFilePath", nullptr, nullptr,
-                         reinterpret_cast<LPBYTE>(buffer), &size) != ERROR_SUCCESS ||
-        buffer[MAX_PATH - 1] != L'\0') {
-        return;
+    const LSTATUS query = RegQueryValueExW(key.Get(), L"LayoutFilePath", nullptr, nullptr,
+                                           reinterpret_cast<LPBYTE>(buffer), &size);
+    if (query != ERROR_SUCCESS || buffer[MAX_PATH - 1] != L'\0') {
+        const bool absent =
+            query == ERROR_SUCCESS || query == ERROR_FILE_NOT_FOUND || query == ERROR_MORE_DATA;
+        return absent ? NO_ERROR : static_cast<DWORD>(query);
     }
     for (int i = 0; i < MAX_PATH; ++i) {
         path[i] = buffer[i];
     }
+    return NO_ERROR;
 }
 
 // NO_ERROR, or what refused opening one of the two files.
@@ -109,7 +114,10 @@ PairOutcome ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFil
                               const LayoutFileOptions& options) {
     PairOutcome outcome;
     WCHAR path[MAX_PATH];
-    ReadLayoutFilePath(path);
+    if (const DWORD unread = ReadLayoutFilePath(path); unread != NO_ERROR) {
+        outcome.Fail(unread, "reading LayoutFilePath");
+        return outcome;
+    }
     if (path[0] == L'\0' ||
         (options.onlyWhenDifferent && CheckReadOnlyBit(path, prefetchOn) == NO_ERROR)) {
         return outcome;

@@ -58,7 +58,8 @@ public:
     std::int32_t m_bWin7 = 0;
     std::int32_t m_bVista = 0;
 
-    void DetectOsVersion();
+    // False when the version could not be read (the generation then counts as the oldest).
+    bool DetectOsVersion();
     bool IsVistaOr7() const { return m_bVista == 1 || m_bWin7 == 1; }
 
     BOOL ReadCurrentSettings();

@@ -451,9 +451,6 @@ bool ConsoleRunAsAsked(const Scenario& s) {
 // a box, nothing lost, nothing left open.
 TEST_P(FaultSweepTest, TheConsoleRunEndsWithAnHonestExitCode) {
     const Scenario& s = GetParam();
-    if (s.allOn) {
-        GTEST_SKIP() << "the console run is swept once per generation";
-    }
     const std::wstring command =
         L"QuillmarshCli.exe /AutoDefrag:off /Index:off /SuperFetch:off /PreFetch:off /Trim:off";
     const auto run = [&] {
@@ -463,7 +460,9 @@ TEST_P(FaultSweepTest, TheConsoleRunEndsWithAnHonestExitCode) {
         const int exit = RunConsoleProgram(command, streams);
         return std::make_pair(exit, streams.out);
     };
-    ASSERT_EQ(run().first, 3010);
+    // A machine already all OFF (the read-only scenarios) needs only TRIM, which takes effect at
+    // once; the rest are changed and need the restart.
+    ASSERT_EQ(run().first, s.allOn ? 0 : 3010);
     ASSERT_TRUE(ConsoleRunAsAsked(s));
     const std::vector<sim::CallRecord> cleanCalls = machine().calls;
     const std::set<std::string> rightsCheck = {"OpenProcessToken", "GetTokenInformation",

@@ -129,6 +129,8 @@ private:
         request.copyBesideLayoutFile = true;
         request.fileErrorFailsPrefetch = true;
         request.toolTimeout = kToolTimeoutMs;
+        // The tool's own output never mixes into ours.
+        request.toolStart = ToolStart::Silent;
         const PairStates states = Selected(request);
         const PairSelection selection(states);
         CFile layoutFile;

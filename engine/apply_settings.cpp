@@ -77,7 +77,7 @@ public:
         }
         WCHAR parameters[64] = {};
         std::swprintf(parameters, 64, L"behavior set DisableDeleteNotify %d", on ? 0 : 1);
-        const ToolRun run = RunFsutil(parameters, m_request.toolTimeout);
+        const ToolRun run = RunFsutil(parameters, m_request.toolTimeout, m_request.toolStart);
         if (run.error != NO_ERROR) {
             m_outcomes[Trim].Fail(run.error, run.step);
         } else if (const DWORD wrong = TrimValueError(on); wrong != NO_ERROR) {

@@ -9,7 +9,16 @@ struct ToolRun {
     const char* step = nullptr;
 };
 
-// Starts the system directory's fsutil.exe hidden, in a console of its own so that its output
-// never mixes into a caller's, and waits up to `timeout` ms for it to end; a tool still running
-// then is ended and the run counts as failed. Its exit code is not documented, so it is not read.
-ToolRun RunFsutil(LPCWSTR parameters, DWORD timeout);
+// How the tool is started.
+enum class ToolStart {
+    // Through the shell, hidden, as the dialog has always started it; the shell shows no box.
+    Shell,
+    // Directly, without a console and with its standard input, output and error on the NUL
+    // device, so that nothing it prints reaches a console program's own output.
+    Silent,
+};
+
+// Starts the system directory's fsutil.exe by full path and waits up to `timeout` ms for it to
+// end; a tool still running then is ended and the run counts as failed. Its exit code is not
+// documented, so it is not read.
+ToolRun RunFsutil(LPCWSTR parameters, DWORD timeout, ToolStart start);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/pair_outcome.h"
+#include "engine/run_hidden.h"
 #include "engine/selection.h"
 #include "engine/setting_id.h"
 #include "platform/win32.h"
@@ -34,8 +35,9 @@ struct ApplyRequest {
     // A file error of the layout-file step fails Prefetch and the run goes on; otherwise it
     // escapes as CFileException and skips the remaining steps.
     bool fileErrorFailsPrefetch = false;
-    // How long TRIM's tool may run before it is ended, in ms.
+    // How long TRIM's tool may run before it is ended, in ms, and how it is started.
     DWORD toolTimeout = INFINITE;
+    ToolStart toolStart = ToolStart::Shell;
 };
 
 // Registry locations under HKEY_LOCAL_MACHINE.

@@ -46,6 +46,7 @@ void Machine::Reset() {
     waitCount = 0;
     exitCode = 0;
     openProcessCount = 0;
+    openThreadCount = 0;
     tokenOpens = true;
     privilegeHeld = true;
     exitSucceeds = true;
@@ -167,6 +168,7 @@ bool Machine::LeaveEnded() {
     left.endBeforeCall = 0;
     *impl_ = std::move(left);
     openProcessCount = 0;
+    openThreadCount = 0;
     return true;
 }
 

@@ -71,11 +71,15 @@ struct KeyHandle {
     REGSAM access = 0;
 };
 
-enum class HandleKind { File, Process, Token, Mutex };
+// NulDevice: CreateFileW of the NUL device; Thread: a launched program's first thread.
+enum class HandleKind { File, Process, Token, Mutex, NulDevice, Thread };
 
 struct HandleObject {
     HandleKind kind = HandleKind::File;
     DWORD access = 0;
+    // SECURITY_ATTRIBUTES.bInheritHandle at creation: CreateProcessW with bInheritHandles TRUE
+    // gives the new program a copy.
+    bool inheritable = false;
     // Files only. The handle keeps its file alive after DeleteFileW, as an open file does.
     std::shared_ptr<SimFile> file;
     DWORD share = 0;
@@ -190,8 +194,9 @@ ULONGLONG LaunchedProgramEnd(const Machine::Impl& s);
 std::wstring CanonicalKeyPath(std::wstring_view path);
 
 // ---- Files (files.cpp), shared with the profile and process code
-constexpr DWORD kDeleteAccess = 0x00010000u; // DELETE
-std::wstring Resolve(LPCWSTR path);          // against the current directory
+constexpr DWORD kDeleteAccess = 0x00010000u;    // DELETE
+constexpr wchar_t kNulDevice[] = L"\\\\.\\NUL"; // the NUL device's name as recorded
+std::wstring Resolve(LPCWSTR path);             // against the current directory
 std::shared_ptr<SimFile> FindFile(const Machine::Impl& s, const std::wstring& normalized);
 // The path a name finally reaches through symbolic links (the name itself when it is none).
 std::wstring FollowLinks(const Machine::Impl& s, const std::wstring& normalized);

@@ -60,8 +60,7 @@ void Machine::RunAsOtherProcess(const std::function<void()>& run) {
 
 using namespace sim;
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*lpMutexAttributes*/, BOOL bInitialOwner,
-                    LPCWSTR lpName) {
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
     const std::wstring name = Str(lpName);
     if (auto fault = Enter("CreateMutexW", name, static_cast<DWORD>(bInitialOwner))) {
         return FailHandle(*fault);
@@ -78,6 +77,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*lpMutexAttributes*/, BOOL bInitialOw
     handle.kind = HandleKind::Mutex;
     handle.access = 0x1F0001u; // MUTEX_ALL_ACCESS
     handle.objectName = name;
+    handle.inheritable = lpMutexAttributes && lpMutexAttributes->bInheritHandle;
     SetError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return reinterpret_cast<HANDLE>(value);
 }

@@ -54,6 +54,7 @@ protected:
         EXPECT_TRUE(machine().messageBoxes.empty()) << arguments.size();
         EXPECT_TRUE(machine().exitRequests.empty()) << "never restarts";
         EXPECT_EQ(machine().openProcessCount, 0) << "no child left running";
+        EXPECT_EQ(machine().openThreadCount, 0);
         EXPECT_EQ(machine().OpenFileHandleCount(), 0);
         EXPECT_EQ(machine().OpenKeyCount(), 0);
         return ran;
@@ -77,7 +78,15 @@ TEST_F(CliRunTest, OnlyNamedPairsAreWrittenAndASecondRunWritesNothing) {
     EXPECT_FALSE(machine().DwordValue(kHklmSysMain, L"Start") != 2u);
     EXPECT_EQ(machine().FileAttributes(kLayout), FILE_ATTRIBUTE_ARCHIVE) << "Prefetch not named";
     ASSERT_EQ(machine().launches.size(), 1u);
-    EXPECT_EQ(machine().launches[0].mask & SEE_MASK_NO_CONSOLE, SEE_MASK_NO_CONSOLE);
+    // The tool's output goes nowhere near ours: no console, its standard handles on NUL, and no
+    // other handle of ours inherited.
+    const sim::LaunchRecord& tool = machine().launches[0];
+    EXPECT_EQ(tool.applicationName, L"C:\\Windows\\system32\\fsutil.exe");
+    EXPECT_EQ(tool.commandLine,
+              L"\"C:\\Windows\\system32\\fsutil.exe\" behavior set DisableDeleteNotify 1");
+    EXPECT_EQ(tool.creationFlags & (CREATE_NO_WINDOW | CREATE_NEW_CONSOLE), CREATE_NO_WINDOW);
+    EXPECT_EQ(tool.stdInput + tool.stdOutput + tool.stdError, L"\\\\.\\NUL\\\\.\\NUL\\\\.\\NUL");
+    EXPECT_TRUE(tool.otherInherited.empty());
 
     machine().calls.clear();
     machine().launches.clear();
@@ -256,7 +265,7 @@ TEST_F(CliRunTest, FailuresNameTheStepAndTheRunGoesOn) {
     EXPECT_EQ(machine().terminatedPrograms, 1);
     SetUp();
     machine().PutFile(L"C:\\Windows\\system32\\fsutil.exe", "");
-    machine().InjectFault("ShellExecuteExW", ERROR_FILE_NOT_FOUND);
+    machine().InjectFault("CreateProcessW", ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Run(L"/Trim:off").out.substr(0, 41), "Trim=failed (2, starting fsutil.exe)\r\nRes");
 }
 

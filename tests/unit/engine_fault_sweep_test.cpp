@@ -53,6 +53,7 @@ const std::map<std::string, std::vector<DWORD>> kErrors = {
     {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED}},
     {"SetEndOfFile", {ERROR_DISK_FULL}},
     {"ShellExecuteExW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
+    {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY}},
     {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
     {"MessageBoxW", {ERROR_NOT_ENOUGH_MEMORY}},
     {"OpenProcessToken", {ERROR_ACCESS_DENIED}},
@@ -486,6 +487,7 @@ TEST_P(FaultSweepTest, TheConsoleRunEndsWithAnHonestExitCode) {
             EXPECT_EQ(machine().OpenKeyCount(), 0);
             EXPECT_EQ(machine().OpenFileHandleCount(), 0);
             EXPECT_EQ(machine().openProcessCount, 0);
+            EXPECT_EQ(machine().openThreadCount, 0);
             // A fault that says the layout file or its path is not there (or too long to use)
             // leaves the program nothing to protect, as it would on Windows.
             const bool layoutAbsent =

@@ -5,46 +5,56 @@
 #include "fw/brief_hold.h"
 #include "fw/file.h"
 
+#include <string>
+
 namespace {
 
-constexpr const wchar_t* kTemporaryCopy = L"Layout_back.ini";
+constexpr const wchar_t* kCopyName = L"Layout_back.ini";
+constexpr const char* kStep = "changing the layout file";
 constexpr UINT kCopyChunk = 260;
 
 // The layout file's path from the registry; empty when the key or value is missing or when the
-// value does not fit the buffer together with its terminator.
-void ReadLayoutFilePath(WCHAR (&path)[MAX_PATH]) {
+// value does not fit the buffer together with its terminator. NO_ERROR then too; another error
+// when the registry could not be read.
+DWORD ReadLayoutFilePath(WCHAR (&path)[MAX_PATH]) {
     path[0] = L'\0';
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, regkey::kOptimalLayout, 0, KEY_QUERY_VALUE, &opened) !=
-        ERROR_SUCCESS) {
-        return;
+    const LSTATUS open =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, regkey::kOptimalLayout, 0, KEY_QUERY_VALUE, &opened);
+    if (open != ERROR_SUCCESS) {
+        return open == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(open);
     }
     const RegKey key(opened);
     WCHAR buffer[MAX_PATH] = {};
     DWORD size = sizeof(buffer);
-    if (RegQueryValueExW(key.Get(), L"LayoutFilePath", nullptr, nullptr,
-                         reinterpret_cast<LPBYTE>(buffer), &size) != ERROR_SUCCESS ||
-        buffer[MAX_PATH - 1] != L'\0') {
-        return;
+    const LSTATUS query = RegQueryValueExW(key.Get(), L"LayoutFilePath", nullptr, nullptr,
+                                           reinterpret_cast<LPBYTE>(buffer), &size);
+    if (query != ERROR_SUCCESS || buffer[MAX_PATH - 1] != L'\0') {
+        const bool absent =
+            query == ERROR_SUCCESS || query == ERROR_FILE_NOT_FOUND || query == ERROR_MORE_DATA;
+        return absent ? NO_ERROR : static_cast<DWORD>(query);
     }
     for (int i = 0; i < MAX_PATH; ++i) {
         path[i] = buffer[i];
     }
+    return NO_ERROR;
 }
 
-void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
+// NO_ERROR, or what refused opening one of the two files.
+DWORD RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CFile& copyFile,
+                             LPCWSTR temporaryCopy) {
     if (!layoutFile.Open(path, CFile::modeRead)) {
-        return;
+        return GetLastError();
     }
     CFileStatus status;
     layoutFile.GetStatus(status);
     const bool readOnly = (status.m_attribute & CFile::readOnly) != 0;
     if (prefetchOn != readOnly) {
-        return; // already in the wanted state
+        return NO_ERROR; // already in the wanted state
     }
-    // Others may have left a link under that name in the current directory.
-    if (!copyFile.Open(kTemporaryCopy, CFile::modeCreate | CFile::modeWrite | CFile::modeNoLinks)) {
-        return;
+    // Others may have left a link under that name.
+    if (!copyFile.Open(temporaryCopy, CFile::modeCreate | CFile::modeWrite | CFile::modeNoLinks)) {
+        return GetLastError();
     }
 
     BYTE chunk[kCopyChunk];
@@ -62,11 +72,12 @@ void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CF
     // CopyFileW refuses a hidden destination for good.
     const bool copiedBack =
         RetryWhileHeld(
-            path, [path] { return StepResult(CopyFileW(kTemporaryCopy, path, FALSE)); },
+            path,
+            [path, temporaryCopy] { return StepResult(CopyFileW(temporaryCopy, path, FALSE)); },
             FILE_ATTRIBUTE_HIDDEN) == NO_ERROR;
     if (copiedBack || !deleted) {
         // Keep the copy while it is the only place that still holds the content.
-        DeleteFileWaitingOutHolds(kTemporaryCopy);
+        DeleteFileWaitingOutHolds(temporaryCopy);
     }
 
     CFileStatus current;
@@ -77,26 +88,51 @@ void RewriteWithReadOnlyBit(LPCWSTR path, bool prefetchOn, CFile& layoutFile, CF
         current.m_attribute = static_cast<BYTE>(current.m_attribute | CFile::readOnly);
     }
     CFile::SetStatus(path, current);
+    return NO_ERROR;
 }
 
-// Whether the file at `path` is as Prefetch wants it; no file there needs no protection.
-bool HasWantedReadOnlyBit(LPCWSTR path, bool prefetchOn) {
+// NO_ERROR when the file at `path` is as Prefetch wants it (no file there needs no protection);
+// else what reading its attributes reported, or ERROR_ACCESS_DENIED for a bit that is wrong.
+DWORD CheckReadOnlyBit(LPCWSTR path, bool prefetchOn) {
     const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NO_ERROR : error;
     }
-    return ((attributes & FILE_ATTRIBUTE_READONLY) != 0) != prefetchOn;
+    const bool asked = ((attributes & FILE_ATTRIBUTE_READONLY) != 0) != prefetchOn;
+    return asked ? NO_ERROR : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+}
+
+std::wstring TemporaryCopyPath(const std::wstring& layoutPath, bool besideLayoutFile) {
+    if (!besideLayoutFile) {
+        return kCopyName; // relative: the current directory
+    }
+    const std::size_t slash = layoutPath.find_last_of(L"\\/");
+    return layoutPath.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + kCopyName;
 }
 
 } // namespace
 
-bool ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile) {
+PairOutcome ProtectLayoutFile(bool prefetchOn, CFile& layoutFile, CFile& copyFile,
+                              const LayoutFileOptions& options) {
+    PairOutcome outcome;
     WCHAR path[MAX_PATH];
-    ReadLayoutFilePath(path);
-    if (path[0] == L'\0') {
-        return true;
+    if (const DWORD unread = ReadLayoutFilePath(path); unread != NO_ERROR) {
+        outcome.Fail(unread, "reading LayoutFilePath");
+        return outcome;
     }
-    RewriteWithReadOnlyBit(path, prefetchOn, layoutFile, copyFile);
-    return HasWantedReadOnlyBit(path, prefetchOn);
+    if (path[0] == L'\0' ||
+        (options.onlyWhenDifferent && CheckReadOnlyBit(path, prefetchOn) == NO_ERROR)) {
+        return outcome;
+    }
+    const std::wstring copy = TemporaryCopyPath(path, options.copyBesideLayoutFile);
+    const DWORD refused =
+        RewriteWithReadOnlyBit(path, prefetchOn, layoutFile, copyFile, copy.c_str());
+    const DWORD wrong = CheckReadOnlyBit(path, prefetchOn);
+    if (wrong == NO_ERROR) {
+        outcome.Change();
+    } else {
+        outcome.Fail(refused != NO_ERROR ? refused : wrong, kStep);
+    }
+    return outcome;
 }

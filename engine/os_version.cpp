@@ -1,6 +1,6 @@
 #include "engine/settings_engine.h"
 
-void SettingsEngine::DetectOsVersion() {
+bool SettingsEngine::DetectOsVersion() {
     m_bWin7 = 0;
     m_bVista = 0;
     OSVERSIONINFOW info{};
@@ -8,8 +8,11 @@ void SettingsEngine::DetectOsVersion() {
 #if defined(_MSC_VER)
 #pragma warning(suppress : 4996) // the version query is what classifies the generation here
 #endif
-    if (!GetVersionExW(&info) || info.dwPlatformId != VER_PLATFORM_WIN32_NT) {
-        return;
+    if (!GetVersionExW(&info)) {
+        return false;
+    }
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+        return true;
     }
     if (info.dwMajorVersion == 6) {
         if (info.dwMinorVersion >= 1) {
@@ -18,4 +21,5 @@ void SettingsEngine::DetectOsVersion() {
             m_bVista = 1;
         }
     }
+    return true;
 }

@@ -19,20 +19,21 @@ std::int32_t QueryDword(LPCWSTR subkey, LPCWSTR valueName) {
     return static_cast<std::int32_t>(data);
 }
 
-bool SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data) {
+LSTATUS SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data) {
     HKEY created = nullptr;
     // Only what the store and the flush need: a key hardened to allow just these still takes the
     // value.
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &created,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
+    const LSTATUS opened =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &created, nullptr);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
     const RegKey key(created);
-    if (RegSetValueExW(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                       sizeof(data)) != ERROR_SUCCESS) {
-        return false;
+    const LSTATUS stored = RegSetValueExW(key.Get(), valueName, 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    if (stored == ERROR_SUCCESS) {
+        RegFlushKey(key.Get());
     }
-    RegFlushKey(key.Get());
-    return true;
+    return stored;
 }

@@ -8,6 +8,6 @@
 // The value when it is a REG_DWORD of four bytes; -1 when absent, unreadable or of another type.
 std::int32_t QueryDword(LPCWSTR subkey, LPCWSTR valueName);
 
-// Creates or opens the key and stores a REG_DWORD; false when the key could not be created or
-// opened or the value could not be stored.
-bool SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data);
+// Creates or opens the key and stores a REG_DWORD; ERROR_SUCCESS, or what refused the key or the
+// store.
+LSTATUS SetDword(LPCWSTR subkey, LPCWSTR valueName, DWORD data);

@@ -1,5 +1,4 @@
 #include "fw/file.h"
-#include "fw/message_box.h"
 
 #include <utility>
 
@@ -51,8 +50,4 @@ std::wstring CFileException::Describe() const {
     default:
         return L"ファイル " + name + L" へのアクセス中に予期しないエラーが発生しました。";
     }
-}
-
-int CFileException::ReportError() const {
-    return AfxMessageBox(Describe().c_str(), MB_OK | MB_ICONEXCLAMATION);
 }

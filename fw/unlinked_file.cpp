@@ -1,5 +1,7 @@
 #include "fw/unlinked_file.h"
 
+#include "fw/brief_hold.h"
+
 namespace {
 
 constexpr DWORD kNoFollow = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -37,4 +39,25 @@ HANDLE CreateUnlinkedFile(LPCWSTR fileName, DWORD access, DWORD share) {
         return INVALID_HANDLE_VALUE;
     }
     return CreateFileW(fileName, access, share, nullptr, CREATE_NEW, kNoFollow, nullptr);
+}
+
+HANDLE OpenUnlinkedFileForAppend(LPCWSTR fileName, DWORD share) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // Append data only: every write goes to the end, whoever else appends meanwhile.
+    RetryWhileHeld(fileName, [&] {
+        file = CreateFileW(fileName, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share,
+                           nullptr, OPEN_ALWAYS, kNoFollow, nullptr);
+        return StepResult(file != INVALID_HANDLE_VALUE);
+    });
+    if (file == INVALID_HANDLE_VALUE) {
+        return INVALID_HANDLE_VALUE;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return CloseAndFail(file, GetLastError());
+    }
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return CloseAndFail(file, ERROR_ACCESS_DENIED);
+    }
+    return file;
 }

@@ -1,7 +1,9 @@
-# qm_add_resource_check(<exe target>): registers the "resources" test, which
-# reads the built executable's resources and imports and compares them with the
-# expected dialogs, strings, icon, version block, manifest and DLL names.
-# Call it from the directory that defines the executable.
+# qm_add_resource_check(<exe target> [<test name>]): registers the test ("resources"
+# unless named), which reads the built executable's resources and imports and
+# compares them with what that executable must hold (the dialog program's dialogs,
+# strings, icon, version block, manifest and DLL names; the console program's
+# icon, version block, manifest and DLL names). Call it from the directory that
+# defines the executable.
 
 # find_program validator: the interpreter must be able to import pefile.
 function(qm_python_has_pefile result candidate)
@@ -13,6 +15,10 @@ function(qm_python_has_pefile result candidate)
 endfunction()
 
 function(qm_add_resource_check exe_target)
+  set(test_name resources)
+  if(ARGC GREATER 1)
+    set(test_name ${ARGV1})
+  endif()
   if(BUILD_TESTING)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
     # The check reads the image with pefile, which the system's Python has from its
@@ -33,7 +39,7 @@ function(qm_add_resource_check exe_target)
     endif()
     # A plain host command: the cross-compiling emulator applies only to
     # executable targets, so python runs natively on the build machine.
-    add_test(NAME resources
+    add_test(NAME ${test_name}
              COMMAND ${QM_PEFILE_PYTHON} -B ${PROJECT_SOURCE_DIR}/tools/check_resources.py
                      $<TARGET_FILE:${exe_target}>)
   endif()

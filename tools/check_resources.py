@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
 """Checks the resources and imports built into Quillmarsh.exe against the expected values.
+An executable named QuillmarshCli.exe is checked as the console twin: no dialogs or strings,
+its own names in the version block, a manifest that asks for no elevation, and no MessageBoxW.
 
 Usage: check_resources.py EXE
 
@@ -72,7 +74,7 @@ MAIN_CONTROLS = [
 # None as text: any non-empty text without a carriage return (our own notice).
 ABOUT_CONTROLS = [
     (-1, ("Static", CHILD | SS_ICON), 128, (11, 17, 20, 20)),
-    (-1, ("Static", CHILD | SS_NOPREFIX | WS_GROUP), "Quillmarsh Version 1.0.3", (40, 10, 119, 8)),
+    (-1, ("Static", CHILD | SS_NOPREFIX | WS_GROUP), "Quillmarsh Version 1.1.0", (40, 10, 119, 8)),
     (-1, ("Static", CHILD | WS_GROUP), None, (40, 25, 164, 8)),
     (1, ("Button", CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP), "OK", (180, 36, 50, 16)),
 ]
@@ -103,15 +105,15 @@ STRINGS = {
 ICON_GROUP = 128
 ICON_SIZES = [256, 48, 32, 24, 16]
 
-VERSION = (1, 0, 3, 0)
+VERSION = (1, 1, 0, 0)
 VOS__WINDOWS32, VFT_APP = 0x4, 0x1
 VERSION_BLOCK = "041103a4"
 VERSION_STRINGS = {
-    "FileVersion": "1.0.3.0",
+    "FileVersion": "1.1.0.0",
     "InternalName": "Quillmarsh.exe",
     "OriginalFilename": "Quillmarsh.exe",
     "ProductName": "Quillmarsh",
-    "ProductVersion": "1.0.3.0",
+    "ProductVersion": "1.1.0.0",
     "CompanyName": None,      # ours; must be present and non-empty
     "LegalCopyright": None,   # ours; must be present and non-empty
 }
@@ -128,6 +130,9 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcr
 OLDEST_WINDOWS = (5, 2)
 # One file per DLL (nt52-exports/<dll>.txt): the names that DLL exports on NT 5.2 x64.
 EXPORTS_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nt52-exports")
+
+
+CLI = False
 
 
 class ReadError(Exception):
@@ -333,6 +338,20 @@ def check_icon(ck):
             ck.expect_true(f"{p} has a real alpha channel", len(alphas) > 2 and 0 in alphas and 255 in alphas)
 
 
+# The console twin: what differs from the dialog program.
+CLI_VERSION_NAMES = {"InternalName": "QuillmarshCli.exe", "OriginalFilename": "QuillmarshCli.exe"}
+
+
+def check_no_windows(ck):
+    keys = sorted(k[0] for k in ck.res if k[0] in (RT_DIALOG, RT_STRING))
+    ck.expect("dialogs and string tables", keys, [])
+    imported = [(d.dll.decode("ascii", "replace").lower(), (i.name or b"").decode("ascii", "replace"))
+                for d in getattr(ck.pe, "DIRECTORY_ENTRY_IMPORT", []) for i in d.imports]
+    ck.expect("window functions imported", sorted(n for dll, n in imported
+                                                  if n in ("MessageBoxW", "MessageBoxA", "CreateWindowExW",
+                                                           "DialogBoxParamW")), [])
+
+
 def check_version(ck):
     if ck.single(RT_VERSION, 1, LANG_JA) is None:
         return
@@ -366,7 +385,7 @@ def check_version(ck):
                   for k, v in blocks[VERSION_BLOCK].entries.items()}
     ck.expect("version string names", sorted(values), sorted(VERSION_STRINGS))
     ck.expect_true("no FileDescription", "FileDescription" not in values)
-    for k, want in VERSION_STRINGS.items():
+    for k, want in dict(VERSION_STRINGS, **(CLI_VERSION_NAMES if CLI else {})).items():
         got = values.get(k)
         if want is None:
             ck.expect_true(f"version string {k} non-empty", got, repr(got))
@@ -463,8 +482,16 @@ def check_manifest(ck):
               ("win32", "1.0.0.0", "*"))
     ck.expect_true("own assemblyIdentity has a name", ident.get("name"), repr(ident.get("name")))
     desc = [e.text for e in root if local(e.tag) == "description"]
-    ck.expect("description", desc, ["Quillmarsh"])
+    # Neither program names a supportedOS: Windows 8 and later report 6.2 to both.
+    ck.expect("supportedOS entries", find_all(root, "supportedOS"), [])
     levels = [(e.get("level"), e.get("uiAccess")) for e in find_all(root, "requestedExecutionLevel")]
+    if CLI:
+        # Elevating would start it in a console of its own, away from its caller.
+        ck.expect("description", desc, ["QuillmarshCli"])
+        ck.expect("requestedExecutionLevel", levels, [("asInvoker", "false")])
+        ck.expect("dependencies", find_all(root, "dependentAssembly"), [])
+        return
+    ck.expect("description", desc, ["Quillmarsh"])
     ck.expect("requestedExecutionLevel", levels, [("requireAdministrator", "false")])
     dpi = [(e.text or "").strip().lower() for e in find_all(root, "dpiAware")]
     ck.expect("dpiAware", dpi, ["true"])
@@ -490,10 +517,12 @@ def main(argv):
     except (OSError, ReadError, pefile.PEFormatError) as e:
         print(f"check_resources: cannot read resources of {argv[0]}: {e}", file=sys.stderr)
         return 2
+    global CLI
+    CLI = os.path.basename(argv[0]).lower() == "quillmarshcli.exe"
     print(f"checking resources of {argv[0]} ({len(res)} resources)")
     ck = Checker(pe, res)
-    for step in (check_dialogs, check_strings, check_icon, check_version, check_manifest,
-                 check_imports, check_header):
+    windows = (check_no_windows,) if CLI else (check_dialogs, check_strings)
+    for step in windows + (check_icon, check_version, check_manifest, check_imports, check_header):
         try:
             step(ck)
         except (ReadError, struct.error, IndexError, UnicodeDecodeError) as e:

@@ -29,37 +29,19 @@ void EnablePair(RadioPanel& panel, const RadioPair& pair, bool enabled) {
 
 } // namespace
 
-bool ShowsOn(SettingId setting, std::int32_t value) {
-    switch (setting) {
-    case AutoDefrag:
-        return value == 1;
-    case Index:
-    case SysMain:
-        return value == 2 || value == 3; // automatic or manual start
-    case SuperFetch:
-    case PreFetch:
-        return value != 0;
-    case Trim:
-        return value == 0; // the registry value disables TRIM
-    }
-    return false;
-}
-
 void ShowSettings(RadioPanel& panel, const SettingValues& values, bool isVistaOr7, bool isWin7) {
     for (const RadioPair& pair : kRadioPairs) {
         SetPair(panel, pair, ShowsOn(pair.setting, values[pair.setting]));
         switch (pair.setting) {
         case SuperFetch:
-            EnablePair(panel, pair, isVistaOr7);
-            if (!isVistaOr7) {
-                SetPair(panel, pair, false); // no SuperFetch before NT 6
+            EnablePair(panel, pair, PairTakesClicks(pair.setting, isVistaOr7, isWin7));
+            if (!PairAvailable(pair.setting, isVistaOr7, isWin7)) {
+                SetPair(panel, pair, false); // shows OFF where Windows has none
             }
             break;
         case PreFetch:
-            EnablePair(panel, pair, !isVistaOr7); // on NT 6 it follows the SuperFetch pair
-            break;
         case Trim:
-            EnablePair(panel, pair, isWin7);
+            EnablePair(panel, pair, PairTakesClicks(pair.setting, isVistaOr7, isWin7));
             break;
         default:
             break;
@@ -74,7 +56,7 @@ void SetAllOff(RadioPanel& panel) {
 }
 
 void FollowSuperFetch(RadioPanel& panel, bool superFetchOn, bool isVistaOr7) {
-    if (isVistaOr7) {
+    if (PrefetchFollowsSuperFetch(isVistaOr7)) {
         SetPair(panel, PrefetchPair(), superFetchOn);
     }
 }

@@ -3,6 +3,7 @@
 // Works through RadioPanel so the rules run without windows.
 #pragma once
 
+#include "engine/pair_rules.h"
 #include "engine/selection.h"
 #include "engine/setting_id.h"
 #include "engine/settings_engine.h"
@@ -26,9 +27,6 @@ struct RadioPair {
 
 // In display order, which is also the order every operation sets them in.
 extern const RadioPair kRadioPairs[5];
-
-// Whether a setting value shows as ON.
-bool ShowsOn(SettingId setting, std::int32_t value);
 
 void ShowSettings(RadioPanel& panel, const SettingValues& values, bool isVistaOr7, bool isWin7);
 void SetAllOff(RadioPanel& panel);

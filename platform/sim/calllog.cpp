@@ -47,10 +47,12 @@ void Machine::Reset() {
     waitCount = 0;
     exitCode = 0;
     openProcessCount = 0;
+    openThreadCount = 0;
     tokenOpens = true;
     privilegeHeld = true;
     exitSucceeds = true;
     exitRequests.clear();
+    terminatedPrograms = 0;
     dllDirectoriesAvailable = true;
     loadedLibraries.clear();
     fsutilStoresValue = true;
@@ -139,6 +141,7 @@ bool Machine::LeaveEnded() {
     left.searchLocked = false;
     left.currentDirectoryOutOfSearch = false;
     left.shutdownEnabled = false;
+    AbandonMutexesOf(left, left.processId);
     left.lastError = 0;
     left.faults.clear();
     left.actions.clear();
@@ -147,6 +150,7 @@ bool Machine::LeaveEnded() {
     left.endBeforeCall = 0;
     *impl_ = std::move(left);
     openProcessCount = 0;
+    openThreadCount = 0;
     return true;
 }
 

@@ -66,6 +66,19 @@ HandleObject* WritingHandle(const char* function, HANDLE hFile) {
     return o;
 }
 
+// A handle CreateFileW hands out for `object` (a file or a device), with the last error set.
+HANDLE OpenedHandle(HandleObject object, DWORD access, DWORD share, bool inheritable,
+                    DWORD lastError) {
+    auto& s = State();
+    const std::uintptr_t value = s.NewHandleValue();
+    object.access = access;
+    object.share = share;
+    object.inheritable = inheritable;
+    s.handles[value] = std::move(object);
+    SetError(lastError);
+    return reinterpret_cast<HANDLE>(value);
+}
+
 } // namespace
 
 bool Reads(DWORD a) {
@@ -108,8 +121,10 @@ HandleObject* FindHandle(HANDLE h, HandleKind kind) {
 
 int Machine::OpenFileHandleCount() const {
     return static_cast<int>(
-        std::count_if(impl_->handles.begin(), impl_->handles.end(),
-                      [](const auto& entry) { return entry.second.kind == HandleKind::File; }));
+        std::count_if(impl_->handles.begin(), impl_->handles.end(), [](const auto& entry) {
+            return entry.second.kind == HandleKind::File ||
+                   entry.second.kind == HandleKind::NulDevice;
+        }));
 }
 
 } // namespace sim
@@ -117,13 +132,28 @@ int Machine::OpenFileHandleCount() const {
 using namespace sim;
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
-    const std::wstring name = Resolve(lpFileName);
+    const bool nul = IEquals(Str(lpFileName), L"NUL") || IEquals(Str(lpFileName), kNulDevice);
+    const std::wstring name = nul ? std::wstring(kNulDevice) : Resolve(lpFileName);
     if (auto fault = Enter("CreateFileW", name, dwDesiredAccess)) {
         return FailHandle(*fault);
     }
     auto& s = State();
+    // CreateFileW, lpSecurityAttributes: "If this parameter is NULL, the handle returned by
+    // CreateFile cannot be inherited by any child processes the application may create".
+    const bool inheritable = lpSecurityAttributes && lpSecurityAttributes->bInheritHandle;
+    if (nul) {
+        // The device takes any data written and gives none; only opening it is modelled.
+        if (dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != OPEN_ALWAYS) {
+            return FailHandle(ERROR_INVALID_PARAMETER);
+        }
+        HandleObject device;
+        device.kind = HandleKind::NulDevice;
+        device.objectName = kNulDevice;
+        return OpenedHandle(std::move(device), dwDesiredAccess, dwShareMode, inheritable,
+                            ERROR_SUCCESS);
+    }
     const bool linkItself = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     const std::wstring path = linkItself ? name : FollowLinks(s, name);
     if (path.empty()) {
@@ -193,14 +223,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         NoteNameChange(s, Upper(path));
         file = AddFile(s, path, StoredAttributes(dwFlagsAndAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     }
-    const std::uintptr_t value = s.NewHandleValue();
-    HandleObject& o = s.handles[value];
-    o.kind = HandleKind::File;
-    o.access = dwDesiredAccess;
-    o.file = file;
-    o.share = dwShareMode;
-    SetError(lastError);
-    return reinterpret_cast<HANDLE>(value);
+    HandleObject opened;
+    opened.file = file;
+    return OpenedHandle(std::move(opened), dwDesiredAccess, dwShareMode, inheritable, lastError);
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
@@ -257,6 +282,11 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
     if (DWORD e = nNumberOfBytesToWrite > 0 ? LockRefusal(*o->file) : 0) {
         return Fail(e);
+    }
+    // FILE_APPEND_DATA without write data: "the caller can write only to the end of the file".
+    if ((o->access & kAppendData) != 0 &&
+        (o->access & (GENERIC_WRITE | kGenericAll | kWriteData)) == 0) {
+        o->position = o->file->content.size();
     }
     if (nNumberOfBytesToWrite > 0) {
         SimFile& file = *o->file;
@@ -355,6 +385,9 @@ BOOL CloseHandle(HANDLE hObject) {
     }
     if (it->second.kind == HandleKind::Process) {
         TheMachine().openProcessCount--;
+    }
+    if (it->second.kind == HandleKind::Thread) {
+        TheMachine().openThreadCount--;
     }
     const std::shared_ptr<SimFile> file = it->second.file;
     const bool wrote = Writes(it->second.access);

@@ -50,6 +50,19 @@ struct LaunchRecord {
     int show = -1;
     ULONG mask = 0;
     bool hwndGiven = false;
+    // CreateProcessW only (ShellExecuteExW leaves them empty): what was asked for, and what each
+    // standard handle refers to (a file's path, or L"\\\\.\\NUL" for the NUL device; empty when
+    // STARTF_USESTDHANDLES was not given), and what every other handle the program inherited
+    // refers to.
+    std::wstring applicationName;
+    std::wstring commandLine;
+    DWORD creationFlags = 0;
+    DWORD startupFlags = 0;
+    bool inheritHandles = false;
+    std::wstring stdInput;
+    std::wstring stdOutput;
+    std::wstring stdError;
+    std::vector<std::wstring> otherInherited;
 };
 
 struct MessageBoxRecord {
@@ -174,8 +187,12 @@ public:
     void SetEnvironment(const std::wstring& name, const std::optional<std::wstring>& value);
     void SetShortName(const std::wstring& path, const std::wstring& shortName);
 
-    // --- Processes. ShellExecuteExW records every launch; the program must exist as a file.
-    // While it runs it loads shcore.dll by bare name, as the shell's code loads its helpers.
+    // --- Processes. ShellExecuteExW and CreateProcessW record every launch; the program must
+    // exist as a file. While ShellExecuteExW runs it loads shcore.dll by bare name, as the
+    // shell's code loads its helpers. CreateProcessW takes lpApplicationName as given (no search,
+    // no ".exe" added) and refuses STARTF_USESTDHANDLES unless bInheritHandles is TRUE and all
+    // three handles are open and inheritable. CreateFileW(L"NUL" or L"\\\\.\\NUL") opens the NUL
+    // device; OpenFileHandleCount counts its handles too.
     // The system's fsutil.exe stores "behavior set DisableDeleteNotify N" as the
     // FileSystem key's DisableDeleteNotification, unless fsutilStoresValue is false. A launch
     // that fails (faulted calls too) without SEE_MASK_FLAG_NO_UI shows the shell's error box,
@@ -185,6 +202,7 @@ public:
     int waitCount = 0;        // WaitForSingleObject calls on a launched process
     DWORD exitCode = 0;       // what every launched program ends with (GetExitCodeProcess)
     int openProcessCount = 0; // process handles handed out and not yet closed
+    int openThreadCount = 0;  // thread handles (CreateProcessW) handed out and not yet closed
 
     // --- Modules. kernel32 exports SetDefaultDllDirectories only while this is true (Windows 8,
     // or 7 and Vista with the loader update). LoadLibraryW/LoadLibraryExW search a bare name as
@@ -208,6 +226,20 @@ public:
         }
     };
     std::vector<ExitRequest> exitRequests; // every ExitWindowsEx call that was not faulted
+
+    // --- Rights (security.cpp). From NT 6 on, GetTokenInformation(TokenElevation) reports
+    // `elevated`; CheckTokenMembership finds the Administrators group when `member`. Both true
+    // after Reset.
+    void SetAdministrator(bool elevated, bool member);
+
+    // --- Other processes (sync.cpp, process_control.cpp). RunAsOtherProcess runs `run` as a
+    // second process of the program, started between two calls of the first: mutexes are owned
+    // per process, and those it still owns when `run` returns are abandoned, as at its end.
+    // SetProgramRunTime: how long a launched program runs, in clock ticks (kForever: until it is
+    // ended); 0 after Reset.
+    void RunAsOtherProcess(const std::function<void()>& run);
+    void SetProgramRunTime(ULONGLONG ticks);
+    int terminatedPrograms = 0; // TerminateProcess calls that ended a program
 
     // --- Message boxes: OK boxes return IDOK; the others are answered from the script in
     // order, and when it is empty with IDNO for Yes/No boxes.

@@ -89,6 +89,58 @@ HANDLE NewHandle(HandleKind kind, DWORD access) {
     return reinterpret_cast<HANDLE>(value);
 }
 
+// What both launch functions do once the program is found: the program runs (the system's
+// fsutil.exe does its work), the launch is recorded, and a handle to the process is returned
+// when one is wanted.
+HANDLE StartProgram(const SimFile& program, const std::wstring& parameters, LaunchRecord record,
+                    bool processHandle) {
+    Machine& m = TheMachine();
+    if (IEquals(program.path, L"C:\\Windows\\system32\\fsutil.exe")) {
+        RunFsutil(parameters);
+    }
+    record.file = program.path;
+    record.parameters = parameters;
+    m.launches.push_back(std::move(record));
+    if (!processHandle) {
+        return nullptr;
+    }
+    const HANDLE process = NewHandle(HandleKind::Process, 0);
+    State().processEnds[reinterpret_cast<std::uintptr_t>(process)] = LaunchedProgramEnd(State());
+    m.openProcessCount++;
+    return process;
+}
+
+// The arguments a program's C runtime sees in `commandLine`: what follows the first token, the
+// program's name (up to the next quote when it starts with one, else up to a space or tab).
+std::wstring ArgumentsOf(const std::wstring& commandLine) {
+    std::size_t end = 0;
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        end = commandLine.find(L'"', 1);
+        end = end == std::wstring::npos ? commandLine.size() : end + 1;
+    } else {
+        end = commandLine.find_first_of(L" \t");
+        end = end == std::wstring::npos ? commandLine.size() : end;
+    }
+    const std::size_t start = commandLine.find_first_not_of(L" \t", end);
+    return start == std::wstring::npos ? std::wstring() : commandLine.substr(start);
+}
+
+// What a standard handle given to CreateProcessW refers to; empty when it is no open handle.
+std::wstring HandleObjectName(HANDLE handle) {
+    const auto& handles = State().handles;
+    const auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == handles.end()) {
+        return {};
+    }
+    return it->second.file ? it->second.file->path : it->second.objectName;
+}
+
+bool InheritableHandle(HANDLE handle) {
+    const auto& handles = State().handles;
+    const auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it != handles.end() && it->second.inheritable;
+}
+
 } // namespace
 
 } // namespace sim
@@ -112,19 +164,101 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
         return FailWithErrorBox(*pExecInfo, given, ERROR_FILE_NOT_FOUND);
     }
     LoadHelperLibrary(kShellHelper);
-    Machine& m = TheMachine();
-    if (IEquals(program->path, L"C:\\Windows\\system32\\fsutil.exe")) {
-        RunFsutil(Str(pExecInfo->lpParameters));
-    }
-    m.launches.push_back(LaunchRecord{program->path, Str(pExecInfo->lpParameters),
-                                      Str(pExecInfo->lpVerb), Str(pExecInfo->lpDirectory),
-                                      pExecInfo->nShow, pExecInfo->fMask,
-                                      pExecInfo->hwnd != nullptr});
+    LaunchRecord record;
+    record.verb = Str(pExecInfo->lpVerb);
+    record.directory = Str(pExecInfo->lpDirectory);
+    record.show = pExecInfo->nShow;
+    record.mask = pExecInfo->fMask;
+    record.hwndGiven = pExecInfo->hwnd != nullptr;
+    pExecInfo->hProcess = StartProgram(*program, Str(pExecInfo->lpParameters), std::move(record),
+                                       (pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) != 0);
     pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(42));
-    if (pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) {
-        pExecInfo->hProcess = NewHandle(HandleKind::Process, 0);
-        m.openProcessCount++;
+    return TRUE;
+}
+
+BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES /*lpProcessAttributes*/,
+                    LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID /*lpEnvironment*/, LPCWSTR lpCurrentDirectory,
+                    LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    const auto& s = State();
+    // lpApplicationName: a partial name is completed from the current directory; "The function
+    // will not use the search path" and "no default extension is assumed". Without it, the
+    // command line's first token is searched for as a bare name is (FindProgram).
+    const std::wstring commandLine = Str(lpCommandLine);
+    const std::wstring given =
+        lpApplicationName
+            ? Str(lpApplicationName)
+            : commandLine.substr(0, commandLine.size() - ArgumentsOf(commandLine).size());
+    const std::wstring unquoted = Trim(
+        given.size() > 1 && given[0] == L'"' ? given.substr(1, given.find(L'"', 1) - 1) : given);
+    std::shared_ptr<SimFile> program;
+    if (lpApplicationName || unquoted.find_first_of(L"\\/") != std::wstring::npos) {
+        program = ExistingFile(NormalizePath(unquoted, s.currentDirectory));
+    } else if (!unquoted.empty()) {
+        program = FindProgram(unquoted);
     }
+    if (auto fault = Enter("CreateProcessW", program ? program->path : unquoted, dwCreationFlags)) {
+        return Fail(*fault);
+    }
+    if (!lpStartupInfo || !lpProcessInformation || (given.empty() && commandLine.empty())) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    // Process Creation Flags: CREATE_NEW_CONSOLE "cannot be used with DETACHED_PROCESS";
+    // STARTUPINFO: STARTF_USESTDHANDLES "cannot be used with STARTF_USEHOTKEY".
+    const DWORD startup = lpStartupInfo->dwFlags;
+    if ((dwCreationFlags & CREATE_NEW_CONSOLE) && (dwCreationFlags & DETACHED_PROCESS)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const bool stdHandles = (startup & STARTF_USESTDHANDLES) != 0;
+    if (stdHandles && (startup & STARTF_USEHOTKEY)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    // STARTUPINFO, STARTF_USESTDHANDLES: "the handles must be inheritable and the function's
+    // bInheritHandles parameter must be set to TRUE". Windows itself does not check
+    // (CreateProcessW: the fields "are copied unchanged to the child process without validation"),
+    // and the child then holds values that name none of its handles; the stricter reading refuses
+    // the call.
+    if (stdHandles && (!bInheritHandles || !InheritableHandle(lpStartupInfo->hStdInput) ||
+                       !InheritableHandle(lpStartupInfo->hStdOutput) ||
+                       !InheritableHandle(lpStartupInfo->hStdError))) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!program) {
+        return Fail(NotFoundError(NormalizePath(unquoted, s.currentDirectory)));
+    }
+    LaunchRecord record;
+    record.directory = Str(lpCurrentDirectory);
+    record.show = (startup & STARTF_USESHOWWINDOW) ? lpStartupInfo->wShowWindow : -1;
+    record.applicationName = Str(lpApplicationName);
+    record.commandLine = commandLine;
+    record.creationFlags = dwCreationFlags;
+    record.startupFlags = startup;
+    record.inheritHandles = bInheritHandles != FALSE;
+    if (stdHandles) {
+        record.stdInput = HandleObjectName(lpStartupInfo->hStdInput);
+        record.stdOutput = HandleObjectName(lpStartupInfo->hStdOutput);
+        record.stdError = HandleObjectName(lpStartupInfo->hStdError);
+    }
+    // bInheritHandles: "If this parameter is TRUE, each inheritable handle in the calling
+    // process is inherited by the new process."
+    for (const auto& [value, object] : s.handles) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        const bool standard = stdHandles && (handle == lpStartupInfo->hStdInput ||
+                                             handle == lpStartupInfo->hStdOutput ||
+                                             handle == lpStartupInfo->hStdError);
+        if (bInheritHandles && object.inheritable && !standard) {
+            record.otherInherited.push_back(HandleObjectName(handle));
+        }
+    }
+    // Without lpCommandLine the application name is the command line.
+    const std::wstring arguments = lpCommandLine ? ArgumentsOf(commandLine) : std::wstring();
+    const DWORD id = State().nextProcessId++;
+    lpProcessInformation->hProcess = StartProgram(*program, arguments, std::move(record), true);
+    lpProcessInformation->hThread = NewHandle(HandleKind::Thread, 0);
+    lpProcessInformation->dwProcessId = id;
+    lpProcessInformation->dwThreadId = id;
+    TheMachine().openThreadCount++;
     return TRUE;
 }
 
@@ -139,12 +273,15 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         SetError(*fault);
         return WAIT_FAILED;
     }
+    if (HandleObject* mutex = FindHandle(hHandle, HandleKind::Mutex)) {
+        return WaitForMutex(*mutex, dwMilliseconds);
+    }
     if (!FindHandle(hHandle, HandleKind::Process)) {
         SetError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    TheMachine().waitCount++; // launched programs have always finished
-    return WAIT_OBJECT_0;
+    TheMachine().waitCount++;
+    return WaitForProcess(reinterpret_cast<std::uintptr_t>(hHandle), dwMilliseconds);
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {

@@ -72,15 +72,28 @@ struct KeyHandle {
     REGSAM access = 0;
 };
 
-enum class HandleKind { File, Process, Token };
+// NulDevice: CreateFileW of the NUL device; Thread: a launched program's first thread.
+enum class HandleKind { File, Process, Token, Mutex, NulDevice, Thread };
 
 struct HandleObject {
     HandleKind kind = HandleKind::File;
     DWORD access = 0;
+    // SECURITY_ATTRIBUTES.bInheritHandle at creation: CreateProcessW with bInheritHandles TRUE
+    // gives the new program a copy.
+    bool inheritable = false;
     // Files only. The handle keeps its file alive after DeleteFileW, as an open file does.
     std::shared_ptr<SimFile> file;
     DWORD share = 0;
     std::size_t position = 0;
+    std::wstring objectName; // a named kernel object's name (mutexes)
+};
+
+// A named mutex: which simulated process owns it and how often, or whether its owner ended
+// without releasing it.
+struct SimMutex {
+    DWORD owner = 0; // 0: nobody
+    int count = 0;
+    bool abandoned = false;
 };
 
 struct Fault {
@@ -157,6 +170,15 @@ struct Machine::Impl {
     // file): a power cut undoes these changes.
     std::vector<std::pair<std::wstring, std::shared_ptr<SimFile>>> unflushedNames;
     std::map<std::string, int> callCounts; // since Reset
+
+    // Processes and kernel objects (sync.cpp, security.cpp, process_control.cpp)
+    DWORD processId = 1; // the simulated process running product code now
+    DWORD nextProcessId = 2;
+    std::map<std::wstring, SimMutex> mutexes; // by exact name: object names are case-sensitive
+    std::map<std::uintptr_t, ULONGLONG> processEnds; // launched process -> clock when it ends
+    ULONGLONG programRunTicks = 0;                   // how long a launched program runs
+    bool tokenElevated = true;
+    bool administratorsMember = true;
 };
 
 // ---- Call log and faults (calllog.cpp)
@@ -169,11 +191,21 @@ void SetError(DWORD error);
 // A system DLL loading a helper by bare name, through the process's search order.
 void LoadHelperLibrary(const std::wstring& name);
 
+// ---- Kernel objects (sync.cpp, process_control.cpp)
+// WaitForSingleObject on a mutex handle.
+DWORD WaitForMutex(HandleObject& handle, DWORD milliseconds);
+// The process `process` ended: the mutexes it owns are abandoned.
+void AbandonMutexesOf(Machine::Impl& s, DWORD process);
+// WaitForSingleObject on a process handle; the clock when a new launch ends.
+DWORD WaitForProcess(std::uintptr_t handle, DWORD milliseconds);
+ULONGLONG LaunchedProgramEnd(const Machine::Impl& s);
+
 // ---- Registry (registry.cpp)
 std::wstring CanonicalKeyPath(std::wstring_view path);
 
 // ---- Files: the Win32 file calls (file_calls.cpp)
-constexpr DWORD kDeleteAccess = 0x00010000u; // DELETE
+constexpr DWORD kDeleteAccess = 0x00010000u;    // DELETE
+constexpr wchar_t kNulDevice[] = L"\\\\.\\NUL"; // the NUL device's name as recorded
 // Whether an access mask reads or writes the data, after generic rights are mapped.
 bool Reads(DWORD access);
 bool Writes(DWORD access);

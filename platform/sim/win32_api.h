@@ -19,6 +19,7 @@ using LPCSTR = const char*;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using LPVOID = void*;
+using PVOID = void*;
 using LPCVOID = const void*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
@@ -86,6 +87,11 @@ using HMODULE = HINSTANCE;
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_NO_IMPERSONATION_TOKEN 1309L
+#define ERROR_TIMEOUT 1460L
 
 // Registry
 #define KEY_QUERY_VALUE 0x0001u
@@ -170,6 +176,8 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_APPEND_DATA 0x0004u
+#define SYNCHRONIZE 0x00100000u
 #define FILE_READ_ATTRIBUTES 0x0080u
 #define FILE_WRITE_ATTRIBUTES 0x0100u
 #define FILE_SHARE_READ 0x1u
@@ -253,6 +261,7 @@ BOOL SetDllDirectoryW(LPCWSTR lpPathName);
 // Processes
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040u
 #define SEE_MASK_FLAG_NO_UI 0x00000400u
+#define SEE_MASK_NO_CONSOLE 0x00008000u
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define WAIT_OBJECT_0 0u
@@ -281,6 +290,67 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void Sleep(DWORD dwMilliseconds);
 #define STILL_ACTIVE 259u
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+
+// Process creation
+#define CREATE_NEW_CONSOLE 0x00000010u
+#define DETACHED_PROCESS 0x00000008u
+#define CREATE_NO_WINDOW 0x08000000u
+#define STARTF_USESHOWWINDOW 0x00000001u
+#define STARTF_USESTDHANDLES 0x00000100u
+#define STARTF_USEHOTKEY 0x00000200u
+struct STARTUPINFOW {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+using LPSTARTUPINFOW = STARTUPINFOW*;
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
+BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                    LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+
+// Mutexes
+#define WAIT_ABANDONED 0x80u
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+BOOL ReleaseMutex(HANDLE hMutex);
+
+// Local time
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+using LPSYSTEMTIME = SYSTEMTIME*;
+void GetLocalTime(LPSYSTEMTIME lpSystemTime);
 
 // Token privileges and shutdown
 #define TOKEN_QUERY 0x0008u
@@ -316,6 +386,33 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                            PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                            PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
+
+// Token membership and elevation
+using PSID = void*;
+struct SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+};
+using PSID_IDENTIFIER_AUTHORITY = SID_IDENTIFIER_AUTHORITY*;
+#define SECURITY_NT_AUTHORITY                                                                      \
+    {                                                                                              \
+        { 0, 0, 0, 0, 0, 5 }                                                                       \
+    }
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020u
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220u
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 };
+struct TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+};
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                              BYTE nSubAuthorityCount, DWORD nSubAuthority0, DWORD nSubAuthority1,
+                              DWORD nSubAuthority2, DWORD nSubAuthority3, DWORD nSubAuthority4,
+                              DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7,
+                              PSID* pSid);
+PVOID FreeSid(PSID pSid);
+BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, BOOL* IsMember);
+BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                         LPVOID TokenInformation, DWORD TokenInformationLength,
+                         PDWORD ReturnLength);
 
 // Message boxes
 #define MB_OK 0x0u

@@ -400,7 +400,7 @@ TEST_F(E2e, DialogOpensWithItsControlsFocusAndAboutBox) {
         const Popup shown = app.ReadPopup(about);
         EXPECT_EQ(Narrow(shown.caption), "Quillmarsh");
         EXPECT_NE(
-            std::find(shown.statics.begin(), shown.statics.end(), L"Quillmarsh Version 1.0.3"),
+            std::find(shown.statics.begin(), shown.statics.end(), L"Quillmarsh Version 1.1.0"),
             shown.statics.end());
         EXPECT_EQ(shown.buttons, std::vector<int>{IDOK});
         RECT dialog{};

@@ -5,6 +5,7 @@
 // another program hold the file of every call for a moment: the outcome is the clean run's.
 #include "engine_fixture.h"
 
+#include "cli/console_program.h"
 #include "fw/file.h"
 #include "ui/ok_flow.h"
 
@@ -58,6 +59,7 @@ const std::map<std::string, std::vector<DWORD>> kErrors = {
     {"LoadLibraryExW", {ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED}},
     {"SetEndOfFile", {ERROR_DISK_FULL}},
     {"ShellExecuteExW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}},
+    {"CreateProcessW", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY}},
     {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
     {"MessageBoxW", {ERROR_NOT_ENOUGH_MEMORY}},
     {"OpenProcessToken", {ERROR_ACCESS_DENIED}},
@@ -66,7 +68,15 @@ const std::map<std::string, std::vector<DWORD>> kErrors = {
     {"ExitWindowsEx", {ERROR_PRIVILEGE_NOT_HELD, ERROR_SHUTDOWN_IN_PROGRESS}},
     {"GetCurrentProcess", {}}, // a pseudo handle: cannot fail
     {"Sleep", {}},
-    {"LoadStringW", {}}, // the program's own string table is always there
+    {"GetTokenInformation", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}},
+    {"AllocateAndInitializeSid", {ERROR_NOT_ENOUGH_MEMORY}},
+    {"CheckTokenMembership", {ERROR_ACCESS_DENIED}},
+    {"FreeSid", {}}, // returns nothing to fail with
+    {"CreateMutexW", {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}},
+    {"ReleaseMutex", {ERROR_NOT_OWNER}},
+    {"TerminateProcess", {ERROR_ACCESS_DENIED}},
+    {"GetLocalTime", {}}, // cannot fail
+    {"LoadStringW", {}},  // the program's own string table is always there
 };
 
 // The calls through which the framework's file class can report an error; a failed copy back
@@ -364,7 +374,8 @@ TEST_P(FaultSweepTest, EveryFailingCallKeepsContentWritesAndMessagesInBounds) {
             // TRIM value read back, TRIM cannot be confirmed.
             const bool readHit = inApply && (hit("RegOpenKeyExW") || hit("RegQueryValueExW"));
             const bool trimReadLost = readHit && cleanCalls[i].target == kHklmFileSystem;
-            const bool pathLost = readHit && !trimReadLost;
+            const bool pathLost = readHit && !trimReadLost &&
+                                  (error == ERROR_FILE_NOT_FOUND || error == ERROR_MORE_DATA);
             if ((layoutWrong && !pathLost) || checkFailed) {
                 notChanged.push_back(kNamePreFetch);
             }
@@ -506,6 +517,90 @@ TEST_P(FaultSweepTest, HoldsByOtherProgramsAreWaitedOutOrGivenUpWithinTheBound) 
     // The layout file's open and delete, the copy's delete and the scanner; the rename of a first
     // run's snapshot.
     EXPECT_GE(waited, s.firstRun ? 10 : 8) << "holds met the program's files";
+}
+
+class NoOutput : public ConsoleStreams {
+public:
+    void Out(const std::string& ascii) override { out += ascii; }
+    void Err(const std::wstring&) override {}
+    std::string out;
+};
+
+// Whether every setting the console run names reads back as asked: all OFF, TRIM OFF on 7.
+bool ConsoleRunAsAsked(const Scenario& s) {
+    sim::Machine& m = sim::TheMachine();
+    const bool nt6 = s.generation != Generation::Xp;
+    bool asked = m.DwordValue(kHklmOptimalLayout, L"EnableAutoLayout") == 0u &&
+                 m.DwordValue(nt6 ? kHklmWSearch : kHklmCisvc, L"Start") == 4u &&
+                 m.DwordValue(kHklmPrefetch, L"EnablePrefetcher") == 0u &&
+                 (*m.FileAttributes(kLayout) & FILE_ATTRIBUTE_READONLY) != 0;
+    if (nt6) {
+        asked = asked && m.DwordValue(kHklmPrefetch, L"EnableSuperfetch") == 0u &&
+                m.DwordValue(kHklmSysMain, L"Start") == 4u;
+    }
+    if (s.generation == Generation::Win7) {
+        asked = asked && m.DwordValue(kHklmFileSystem, L"DisableDeleteNotification") == 1u;
+    }
+    return asked;
+}
+
+// The console program under every single fault: 0 or 3010 only when every named setting reads
+// back as asked, else 1 or 2 naming what failed (740 when the rights check itself failed); never
+// a box, nothing lost, nothing left open.
+TEST_P(FaultSweepTest, TheConsoleRunEndsWithAnHonestExitCode) {
+    const Scenario& s = GetParam();
+    const std::wstring command =
+        L"QuillmarshCli.exe /AutoDefrag:off /Index:off /SuperFetch:off /PreFetch:off /Trim:off";
+    const auto run = [&] {
+        PrepareMachine(s);
+        sim::TheMachine().messageBoxAnswers.clear();
+        NoOutput streams;
+        const int exit = RunConsoleProgram(command, streams);
+        return std::make_pair(exit, streams.out);
+    };
+    // A machine already all OFF (the read-only scenarios) needs only TRIM, which takes effect at
+    // once; the rest are changed and need the restart.
+    ASSERT_EQ(run().first, s.allOn ? 0 : 3010);
+    ASSERT_TRUE(ConsoleRunAsAsked(s));
+    const std::vector<sim::CallRecord> cleanCalls = machine().calls;
+    const std::set<std::string> rightsCheck = {"OpenProcessToken", "GetTokenInformation",
+                                               "AllocateAndInitializeSid", "CheckTokenMembership"};
+    std::map<std::string, int> occurrence;
+    for (const sim::CallRecord& call : cleanCalls) {
+        const int nth = ++occurrence[call.function];
+        const auto errors = kErrors.find(call.function);
+        ASSERT_NE(errors, kErrors.end()) << "no errors listed for " << call.function;
+        for (const DWORD error : errors->second) {
+            SCOPED_TRACE(call.function + " #" + std::to_string(nth) + " error " +
+                         std::to_string(error));
+            SetUp();
+            machine().InjectFault(call.function, error, nth);
+            const auto [exit, out] = run();
+            EXPECT_TRUE(machine().messageBoxes.empty()) << "no window, no box";
+            EXPECT_TRUE(machine().FileContent(kLayout) == kContent ||
+                        machine().FileContent(L"C:\\Windows\\Prefetch\\Layout_back.ini") ==
+                            kContent)
+                << "the layout file's content was lost";
+            EXPECT_EQ(machine().OpenKeyCount(), 0);
+            EXPECT_EQ(machine().OpenFileHandleCount(), 0);
+            EXPECT_EQ(machine().openProcessCount, 0);
+            EXPECT_EQ(machine().openThreadCount, 0);
+            // A fault that says the layout file or its path is not there (or too long to use)
+            // leaves the program nothing to protect, as it would on Windows.
+            const bool layoutAbsent =
+                (error == ERROR_FILE_NOT_FOUND || error == ERROR_MORE_DATA) &&
+                ((call.function != "GetFileAttributesW" && call.target == kHklmOptimalLayout) ||
+                 (call.function == "GetFileAttributesW" && call.target == kLayout));
+            if (exit == 0 || exit == 3010) {
+                EXPECT_TRUE(layoutAbsent || ConsoleRunAsAsked(s)) << out;
+            } else if (exit == 740) {
+                EXPECT_EQ(rightsCheck.count(call.function), 1u);
+            } else {
+                EXPECT_TRUE(exit == 1 || exit == 2) << exit;
+                EXPECT_NE(out.find("=failed ("), std::string::npos) << out;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

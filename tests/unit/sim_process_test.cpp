@@ -104,6 +104,68 @@ TEST_F(SimProcess, ProcessHandlesAreCountedWaitedOnAndClosed) {
     EXPECT_EQ(m.openProcessCount, 0);
 }
 
+TEST_F(SimProcess, CreateProcessTakesTheNameAsGivenAndStandardHandlesOnlyInheritable) {
+    m.PutFile(L"C:\\Windows\\system32\\fsutil.exe", "MZ");
+    m.PutFile(L"C:\\Program Files\\Quillmarsh\\fsutil.exe", "planted");
+    m.AddDirectory(L"C:\\Work");
+    m.SetCurrentDirectory(L"C:\\Work");
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+    const HANDLE ownNul =
+        CreateFileW(L"\\\\.\\nul", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(nul, INVALID_HANDLE_VALUE);
+    ASSERT_NE(ownNul, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(m.OpenFileHandleCount(), 2);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"\"C:\\Windows\\system32\\fsutil.exe\" behavior query disablelastaccess";
+    const auto start = [&](LPCWSTR application, BOOL inheritHandles) {
+        return CreateProcessW(application, &line[0], nullptr, nullptr, inheritHandles,
+                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    };
+    // lpApplicationName is completed from the current directory only, and given no ".exe".
+    EXPECT_FALSE(start(L"fsutil.exe", TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(start(L"C:\\Windows\\system32\\fsutil", TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // STARTF_USESTDHANDLES wants bInheritHandles TRUE and inheritable handles (stricter).
+    EXPECT_FALSE(start(L"C:\\Windows\\system32\\fsutil.exe", FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    startup.hStdError = ownNul;
+    EXPECT_FALSE(start(L"C:\\Windows\\system32\\fsutil.exe", TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(m.launches.empty());
+
+    startup.hStdError = nul;
+    ASSERT_TRUE(start(L"c:\\windows\\SYSTEM32\\fsutil.exe", TRUE));
+    ASSERT_EQ(m.launches.size(), 1u);
+    const sim::LaunchRecord& launch = m.launches[0];
+    EXPECT_EQ(launch.file, L"C:\\Windows\\system32\\fsutil.exe");
+    EXPECT_EQ(launch.applicationName, L"c:\\windows\\SYSTEM32\\fsutil.exe");
+    EXPECT_EQ(launch.commandLine, line);
+    EXPECT_EQ(launch.parameters, L"behavior query disablelastaccess") << "argv[0] left out";
+    EXPECT_EQ(launch.creationFlags, CREATE_NO_WINDOW);
+    EXPECT_EQ(launch.startupFlags, STARTF_USESTDHANDLES);
+    EXPECT_TRUE(launch.inheritHandles);
+    EXPECT_EQ(launch.stdOutput, L"\\\\.\\NUL");
+    EXPECT_TRUE(launch.otherInherited.empty()) << "the non-inheritable NUL handle stays ours";
+    EXPECT_EQ(m.openProcessCount, 1);
+    EXPECT_EQ(m.openThreadCount, 1);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(process.hThread));
+    EXPECT_TRUE(CloseHandle(process.hProcess));
+    EXPECT_TRUE(CloseHandle(nul));
+    EXPECT_TRUE(CloseHandle(ownNul));
+    EXPECT_EQ(m.openProcessCount + m.openThreadCount + m.OpenFileHandleCount(), 0);
+}
+
 // The usual sequence for a reboot; returns the ExitWindowsEx result.
 BOOL Reboot(DWORD* adjustError = nullptr) {
     HANDLE token = nullptr;

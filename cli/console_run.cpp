@@ -157,8 +157,10 @@ private:
                 value = "follows-SuperFetch";
                 break;
             case Plan::Apply:
+                // A PreFetch the command named went where SuperFetch took it, which need not be
+                // where it asked; one carried along unnamed reports what happened to it.
                 value = outcome.Failed() ? Failed(outcome.error, outcome.step)
-                        : (pair.id == PreFetch && m_command.form != Command::Form::Restore &&
+                        : (pair.id == PreFetch && m_command.settings[PreFetch] &&
                            PrefetchFollowsSuperFetch(m_nt6))
                             ? "follows-SuperFetch"
                         : outcome.state == PairOutcome::State::Changed ? "changed"

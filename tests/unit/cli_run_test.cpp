@@ -121,6 +121,9 @@ TEST_F(CliRunTest, UnavailableSettingsAndPrefetchThatFollowsSuperFetch) {
         {Generation::Win7, L"/PreFetch:on /SuperFetch:off",
          "SuperFetch=changed\r\nPreFetch=follows-SuperFetch\r\nRestartNeeded=yes\r\nExitCode="
          "3010\r\n"},
+        // Carried along unnamed, it reports what happened to it.
+        {Generation::Vista, L"/SuperFetch:off",
+         "SuperFetch=changed\r\nPreFetch=changed\r\nRestartNeeded=yes\r\nExitCode=3010\r\n"},
         {Generation::Xp, L"/PreFetch:off",
          "PreFetch=changed\r\nRestartNeeded=yes\r\nExitCode=3010\r\n"},
     };

@@ -11,16 +11,6 @@
 
 namespace {
 
-// Sections in the order they are written to a new file.
-struct ProfileSection {
-    SettingId id;
-    LPCWSTR name;
-};
-constexpr ProfileSection kSections[] = {
-    {AutoDefrag, L"AutoDefrag"}, {Index, L"Index"},       {SuperFetch, L"SuperFetch"},
-    {SysMain, L"SysMain"},       {PreFetch, L"PreFetch"}, {Trim, L"Trim"},
-};
-
 constexpr DWORD kReadCapacity = 2 * MAX_PATH;
 
 // Decimal text as wcstol reads it (leading blanks, sign, digits up to the first other
@@ -40,7 +30,7 @@ std::int32_t ParseInitialValue(const WCHAR* text) {
 // one section per setting in the order above.
 std::string FirstProfileText(const SettingValues& values) {
     std::string text;
-    for (const ProfileSection& section : kSections) {
+    for (const SettingName& section : kStoredSettings) {
         text += '[';
         for (const WCHAR* c = section.name; *c != L'\0'; ++c) {
             text += static_cast<char>(*c); // the section names are ASCII
@@ -137,7 +127,7 @@ BOOL SettingsEngine::LoadInitialSettings() {
         }
         return TRUE;
     }
-    for (const ProfileSection& section : kSections) {
+    for (const SettingName& section : kStoredSettings) {
         WCHAR text[MAX_PATH] = {};
         ReadInitialValue(section.name, text);
         m_nInitial[section.id] = ParseInitialValue(text);

@@ -4,15 +4,6 @@
 
 namespace {
 
-struct SnapshotValue {
-    SettingId id;
-    LPCWSTR name;
-};
-constexpr SnapshotValue kValues[] = {
-    {AutoDefrag, L"AutoDefrag"}, {Index, L"Index"},       {SuperFetch, L"SuperFetch"},
-    {SysMain, L"SysMain"},       {PreFetch, L"PreFetch"}, {Trim, L"Trim"},
-};
-
 // The program is 64-bit; the view is named anyway, so the place never depends on the build.
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 
@@ -36,7 +27,7 @@ SnapshotState ReadFrom(HKEY key, SettingValues& values) {
         return SnapshotState::Absent;
     }
     SettingValues read{};
-    for (const SnapshotValue& value : kValues) {
+    for (const SettingName& value : kStoredSettings) {
         DWORD data = 0;
         if (!ReadDword(key, value.name, data)) {
             return SnapshotState::Damaged;
@@ -76,7 +67,7 @@ DWORD SaveMachineSnapshot(SettingValues& values) {
     case SnapshotState::Absent:
         break;
     }
-    for (const SnapshotValue& value : kValues) {
+    for (const SettingName& value : kStoredSettings) {
         const LSTATUS stored =
             WriteDword(key.Get(), value.name, static_cast<DWORD>(values[value.id]));
         if (stored != ERROR_SUCCESS) {

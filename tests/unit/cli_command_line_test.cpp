@@ -1,6 +1,7 @@
 // The console program's command line: how it is split into words, and which lines are one of the
 // four forms. A bad line ends with 87 before the machine is asked anything.
 #include "cli/command_line.h"
+#include "captured_streams.h"
 #include "cli/console_program.h"
 #include "sim/machine.h"
 
@@ -75,14 +76,6 @@ TEST(CliCommandLine, EachValidForm) {
 class CliBadLineTest : public ::testing::Test {
 protected:
     void SetUp() override { sim::TheMachine().Reset(); }
-};
-
-class CapturedStreams : public ConsoleStreams {
-public:
-    void Out(const std::string& ascii) override { out += ascii; }
-    void Err(const std::wstring& text) override { err += text; }
-    std::string out;
-    std::wstring err;
 };
 
 TEST_F(CliBadLineTest, EachKindOfBadLineEndsWith87BeforeAnythingIsReadOrWritten) {

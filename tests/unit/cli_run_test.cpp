@@ -2,6 +2,7 @@
 // codes, its snapshot of the first settings, its log, and two runs at once.
 #include "engine_fixture.h"
 
+#include "captured_streams.h"
 #include "cli/console_program.h"
 #include "engine/machine_snapshot.h"
 
@@ -11,14 +12,6 @@ namespace {
 
 const std::wstring kLayout = L"C:\\Windows\\Prefetch\\Layout.ini";
 const std::wstring kSnapshotKey = L"HKLM\\SOFTWARE\\Quillmarsh";
-
-class CapturedStreams : public ConsoleStreams {
-public:
-    void Out(const std::string& ascii) override { out += ascii; }
-    void Err(const std::wstring& text) override { err += text; }
-    std::string out;
-    std::wstring err;
-};
 
 struct Ran {
     int exit = -1;

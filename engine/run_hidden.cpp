@@ -33,8 +33,9 @@ ToolRun RunFsutil(LPCWSTR parameters, DWORD timeout) {
     info.cbSize = sizeof(info);
     // The failure is reported by the program itself, naming the feature; the shell's own box
     // would belong to no window. A console of its own, hidden, keeps the tool's output out of a
-    // console program's.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NO_CONSOLE;
+    // console program's: the shell gives it one unless SEE_MASK_NO_CONSOLE asks it to inherit
+    // the caller's (the opposite of CREATE_NEW_CONSOLE, as SHELLEXECUTEINFO documents it).
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = nullptr;
     info.lpVerb = nullptr;
     info.lpFile = file.c_str();

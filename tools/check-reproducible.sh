@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the current commit twice, from fresh clones in two different folders, one after the
-# other and with another time zone and umask, and compares the SHA-256 of Quillmarsh.exe and
-# of the release zip. Exits 1 when they differ. Uncommitted changes are not part of the check.
+# other and with another time zone and umask, and compares the SHA-256 of both executables
+# (Quillmarsh.exe and QuillmarshCli.exe) and of the release zip, which must hold those very
+# executables. Exits 1 when anything differs. Uncommitted changes are not part of the check.
 set -euo pipefail
+
+exes=(Quillmarsh.exe QuillmarshCli.exe)
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 commit=$(git -C "$repo" rev-parse HEAD)
@@ -29,7 +32,7 @@ build() {
   fi
 }
 
-# hashes NAME: prints "sha256  file" for the executable and the zip of build NAME.
+# hashes NAME: prints "sha256  file" for the executables and the zip of build NAME.
 hashes() {
   local out=$work/$1/build/mingw
   local zips=("$out"/*-win-x64.zip)
@@ -37,7 +40,17 @@ hashes() {
     echo "check-reproducible: build $1 made no single package zip" >&2
     return 1
   fi
-  (cd "$out" && sha256sum Quillmarsh.exe "$(basename "${zips[0]}")")
+  # A zip that missed an executable, or took a stale one, would be reproducible all the same.
+  local exe
+  for exe in "${exes[@]}"; do
+    if ! python3 -c 'import sys, zipfile
+sys.exit(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]) != open(sys.argv[3], "rb").read())' \
+      "${zips[0]}" "$exe" "$out/$exe" 2>/dev/null; then
+      echo "check-reproducible: the zip of build $1 does not hold its $exe" >&2
+      return 1
+    fi
+  done
+  (cd "$out" && sha256sum "${exes[@]}" "$(basename "${zips[0]}")")
 }
 
 t0=$SECONDS
@@ -52,8 +65,12 @@ echo "second build ($work/second-copy):"
 echo "$second" | sed 's/^/  /'
 
 if [[ $first != "$second" ]]; then
-  echo "first differing bytes of Quillmarsh.exe (offset, first, second):"
-  cmp -l "$work"/{first,second-copy}/build/mingw/Quillmarsh.exe | head -n 8 || true
+  for exe in "${exes[@]}"; do
+    if ! cmp -s "$work"/{first,second-copy}/build/mingw/"$exe"; then
+      echo "first differing bytes of $exe (offset, first, second):"
+      cmp -l "$work"/{first,second-copy}/build/mingw/"$exe" | head -n 8 || true
+    fi
+  done
   echo "check-reproducible: FAILED, two builds of $commit differ" >&2
   exit 1
 fi

@@ -428,6 +428,196 @@ bool AppDriver::SaveScreenshot(HWND hwnd, const std::wstring& path, std::string&
     return true;
 }
 
+namespace {
+
+// An inheritable handle closed at the end of the scope.
+class Handle {
+public:
+    Handle() = default;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { Close(); }
+    HANDLE* Out() { return &m_handle; }
+    HANDLE Get() const { return m_handle; }
+    void Close() {
+        if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_handle);
+        }
+        m_handle = nullptr;
+    }
+
+private:
+    HANDLE m_handle = nullptr;
+};
+
+std::string ReadAll(HANDLE pipe) {
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+        bytes.append(chunk, read);
+    }
+    return bytes;
+}
+
+std::wstring FromOem(const std::string& bytes) {
+    const int length =
+        MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(std::max(length, 0)), L'\0');
+    MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                        length);
+    return text;
+}
+
+struct WindowWatch {
+    DWORD pid = 0;
+    std::vector<HWND> visibleBefore;
+    std::vector<HWND> seen;
+    ConsoleRun* run = nullptr;
+};
+
+BOOL CALLBACK VisitTopLevel(HWND hwnd, LPARAM param) {
+    auto& watch = *reinterpret_cast<WindowWatch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    const bool own = owner == watch.pid;
+    // The driver's own console may show its window late; it is not the program's.
+    const bool newlyVisible = IsWindowVisible(hwnd) && hwnd != GetConsoleWindow() &&
+                              std::find(watch.visibleBefore.begin(), watch.visibleBefore.end(),
+                                        hwnd) == watch.visibleBefore.end();
+    if ((own || newlyVisible) &&
+        std::find(watch.seen.begin(), watch.seen.end(), hwnd) == watch.seen.end()) {
+        watch.seen.push_back(hwnd);
+        const std::wstring shown = ClassOf(hwnd) + L" \"" + WindowText(hwnd) + L"\"";
+        (own ? watch.run->ownWindows : watch.run->newVisibleWindows).push_back(shown);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectVisible(HWND hwnd, LPARAM param) {
+    if (IsWindowVisible(hwnd)) {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+    }
+    return TRUE;
+}
+
+// For a run that shares the caller's console: an inheritable handle of the console's input.
+// Started from Linux without a terminal, the driver is attached under Wine to a console it cannot
+// open; it leaves that once and makes one for the rest of the suite (AllocConsole fails while a
+// process has a console; Wine's FreeConsole would also end the driver's own output). Made before
+// any inheritable handle exists: the console host that AllocConsole starts would inherit them and
+// keep the pipes open. AllocConsole hands the driver the console's standard handles; its own
+// output stays where it was.
+HANDLE ConsoleInput(SECURITY_ATTRIBUTES& inherit) {
+    const auto openInput = [&] {
+        return CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    };
+    const HANDLE input = openInput();
+    if (input != INVALID_HANDLE_VALUE) {
+        return input;
+    }
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = GetStdHandle(kinds[i]);
+    }
+    FreeConsole();
+    if (!AllocConsole()) {
+        return INVALID_HANDLE_VALUE;
+    }
+    for (int i = 0; i < 3; ++i) {
+        SetStdHandle(kinds[i], saved[i]);
+    }
+    return openInput();
+}
+
+} // namespace
+
+ConsoleRun RunConsoleProgram(const std::wstring& exe, const std::wstring& arguments,
+                             const std::wstring& cwd, ConsoleStart how,
+                             const std::wstring& outFile) {
+    ConsoleRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    Handle outRead, outWrite, errRead, errWrite, input;
+    DWORD flags = CREATE_SUSPENDED;
+    if (how == ConsoleStart::NoWindowPipes) {
+        flags |= CREATE_NO_WINDOW;
+    } else {
+        *input.Out() = ConsoleInput(inherit);
+        if (input.Get() == INVALID_HANDLE_VALUE) {
+            run.error = "no console to share";
+        }
+        *outWrite.Out() = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    // Room for everything the program writes, so that it never waits for this reader.
+    const auto pipe = [&](Handle& read, Handle& write) {
+        return CreatePipe(read.Out(), write.Out(), &inherit, 1 << 16) &&
+               SetHandleInformation(read.Get(), HANDLE_FLAG_INHERIT, 0);
+    };
+    if (!pipe(errRead, errWrite) ||
+        (how == ConsoleStart::NoWindowPipes && !pipe(outRead, outWrite)) ||
+        outWrite.Get() == INVALID_HANDLE_VALUE) {
+        run.error = "no pipes or no output file";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = outWrite.Get();
+    startup.hStdError = errWrite.Get();
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    WindowWatch watch;
+    watch.run = &run;
+    EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&watch.visibleBefore));
+    const bool started =
+        run.error.empty() && CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
+                                            flags, nullptr, cwd.c_str(), &startup, &process);
+    if (run.error.empty() && !started) {
+        run.error = "CreateProcessW failed with error " + std::to_string(GetLastError());
+    }
+    // Only the child holds the writing ends now: the reads below end when it does.
+    outWrite.Close();
+    errWrite.Close();
+    input.Close();
+    if (started) {
+        watch.pid = process.dwProcessId;
+        ResumeThread(process.hThread);
+        // Watched without pause while it runs, then once more after it ended.
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+            EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&watch));
+            if (how == ConsoleStart::InheritedConsoleFile && !run.sharedConsole) {
+                DWORD attached[16] = {};
+                const DWORD count = std::min<DWORD>(GetConsoleProcessList(attached, 16), 16);
+                run.sharedConsole =
+                    std::find(attached, attached + count, watch.pid) != attached + count;
+            }
+            waited = WaitForSingleObject(process.hProcess, 0);
+        }
+        EnumWindows(VisitTopLevel, reinterpret_cast<LPARAM>(&watch));
+        if (waited == WAIT_OBJECT_0) {
+            run.ended = GetExitCodeProcess(process.hProcess, &run.exitCode) != FALSE;
+        } else {
+            run.error = "still running after 60 s";
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        run.err = FromOem(ReadAll(errRead.Get()));
+        if (how == ConsoleStart::NoWindowPipes) {
+            run.out = ReadAll(outRead.Get());
+        } else {
+            run.out = ReadBytes(outFile).value_or("");
+        }
+    }
+    return run;
+}
+
 std::vector<ChildControl> ChildControls(HWND parent) {
     std::vector<ChildControl> controls;
     for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;

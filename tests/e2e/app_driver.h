@@ -70,6 +70,32 @@ private:
     DWORD m_thread = 0;
 };
 
+// How the console program is started:
+// - as a deployment system starts it: no console at all (CREATE_NO_WINDOW), output and errors
+//   into pipes;
+// - from a command prompt with `> file`: it inherits the caller's console (this driver makes one
+//   for the run), output into a file, errors into a pipe.
+enum class ConsoleStart { NoWindowPipes, InheritedConsoleFile };
+
+struct ConsoleRun {
+    bool ended = false;         // started and ended by itself within the time limit
+    std::string error;          // why not
+    bool sharedConsole = false; // seen attached to the driver's console while it ran
+    DWORD exitCode = 0;         // as GetExitCodeProcess gives it, all 32 bits
+    std::string out;            // standard output, bytes as written
+    std::wstring err;           // standard error, read in the OEM code page
+    // Top-level windows of its process, visible or not, seen while it ran and once it ended, and
+    // windows of any process that became visible meanwhile: "class \"caption\"".
+    std::vector<std::wstring> ownWindows;
+    std::vector<std::wstring> newVisibleWindows;
+};
+
+// Runs `exe arguments` in `cwd` until it ends (60 s at most) and watches its windows all along.
+// `outFile` receives the output for InheritedConsoleFile.
+ConsoleRun RunConsoleProgram(const std::wstring& exe, const std::wstring& arguments,
+                             const std::wstring& cwd, ConsoleStart how,
+                             const std::wstring& outFile);
+
 // Texts of the direct children in z-order (= template order), with their ids and kinds.
 struct ChildControl {
     int id = 0;

@@ -17,6 +17,7 @@ namespace e2e {
 namespace {
 
 const std::wstring kProduct = FromUnixPath(QM_E2E_PRODUCT);
+const std::wstring kCli = FromUnixPath(QM_E2E_CLI);
 const std::wstring kRecorder = FromUnixPath(QM_E2E_RECORDER);
 const std::wstring kMarkerDll = FromUnixPath(QM_E2E_MARKER_DLL);
 
@@ -1031,6 +1032,128 @@ TEST_F(E2e, HardLinkNamedLikeTheTemporaryCopyIsNotWrittenThrough) {
     ExpectLayout(layout, true);
     ExpectWritten({"0", "4", "0", "4", "0"});
     EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+}
+
+// --- 14. The console program, started as a deployment system (no console, CREATE_NO_WINDOW,
+// pipes) and as a command prompt with `> file` (the caller's console) starts it: the exit code
+// straight from GetExitCodeProcess (a shell under Wine passes on only its low byte: 3010 comes
+// as 194), the output in CR LF lines, no window of any kind, and nothing written by a bad line.
+
+// Output lines as the program must write them: each ended by CR LF.
+std::string Crlf(std::initializer_list<const char*> lines) {
+    std::string bytes;
+    for (const char* line : lines) {
+        bytes += std::string(line) + "\r\n";
+    }
+    return bytes;
+}
+
+TEST_F(E2e, ConsoleProgramGivesItsExitCodesAndLinesAndNeverAWindow) {
+    SetWindowsVersion(L"win7");
+    Store({1, 2, 3, 2, 3, 0});
+    const std::wstring layout = MakeLayoutFile();
+    const std::wstring folder = folder_ + L"\\cli";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring exe = folder + L"\\QuillmarshCli.exe";
+    ASSERT_TRUE(CopyFileW(kCli.c_str(), exe.c_str(), FALSE)) << "cannot copy " << Narrow(kCli);
+    const std::wstring outFile = folder_ + L"\\out.txt";
+    const auto run = [&](const wchar_t* arguments, ConsoleStart how) {
+        const ConsoleRun ran = RunConsoleProgram(exe, arguments, folder_, how, outFile);
+        EXPECT_TRUE(ran.ended) << ran.error;
+        EXPECT_EQ(ran.sharedConsole, how == ConsoleStart::InheritedConsoleFile);
+        for (const std::wstring& window : ran.ownWindows) {
+            ADD_FAILURE() << "a window of its own: " << Narrow(window);
+        }
+        for (const std::wstring& window : ran.newVisibleWindows) {
+            ADD_FAILURE() << "a window appeared: " << Narrow(window);
+        }
+        return ran;
+    };
+    const RegSnapshot untouched = SnapshotProgramValues();
+
+    {
+        SCOPED_TRACE("a bad line");
+        const ConsoleRun bad = run(L"/AutoDefrag:on /Index:maybe", ConsoleStart::NoWindowPipes);
+        EXPECT_EQ(bad.exitCode, 87u);
+        EXPECT_EQ(bad.out, "");
+        EXPECT_NE(bad.err.find(L"コマンドラインが正しくありません。"), std::wstring::npos)
+            << Narrow(bad.err);
+        ExpectNothingApplied(untouched);
+    }
+    const auto settings = L"/AutoDefrag:off /Index:off /Trim:off";
+    {
+        SCOPED_TRACE("settings, first");
+        const ConsoleRun first = run(settings, ConsoleStart::NoWindowPipes);
+        EXPECT_EQ(first.exitCode, 3010u);
+        EXPECT_EQ(first.out, Crlf({"AutoDefrag=changed", "Index=changed", "Trim=changed",
+                                   "RestartNeeded=yes", "ExitCode=3010"}));
+        EXPECT_EQ(first.err, L"");
+        // SuperFetch and Prefetch not named: neither their values nor the layout file touched.
+        ExpectWritten({"0", "4", "3", "2", "3", "1"});
+        ExpectLayout(layout, false);
+        EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1}));
+        // The PC's first settings, as they were before the run.
+        const std::pair<const wchar_t*, DWORD> saved[] = {
+            {L"AutoDefrag", 1}, {L"Index", 2}, {L"SuperFetch", 3}, {L"SysMain", 2},
+            {L"PreFetch", 3},   {L"Trim", 0},  {L"Complete", 1}};
+        for (const auto& [name, value] : saved) {
+            EXPECT_EQ(ReadDword(kSnapshotKey, name), value) << Narrow(name);
+        }
+    }
+    const RegSnapshot applied = SnapshotProgramValues();
+    {
+        SCOPED_TRACE("settings, again");
+        const ConsoleRun again = run(settings, ConsoleStart::InheritedConsoleFile);
+        EXPECT_EQ(again.exitCode, 0u);
+        EXPECT_EQ(again.out, Crlf({"AutoDefrag=unchanged", "Index=unchanged", "Trim=unchanged",
+                                   "RestartNeeded=no", "ExitCode=0"}));
+        EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(applied));
+        EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1})) << "the tool ran for a TRIM as asked";
+    }
+    {
+        SCOPED_TRACE("/status");
+        const ConsoleRun status = run(L"/status", ConsoleStart::InheritedConsoleFile);
+        EXPECT_EQ(status.exitCode, 0u);
+        EXPECT_EQ(status.out, Crlf({"AutoDefrag=off", "Index=off", "SuperFetch=on", "PreFetch=on",
+                                    "Trim=off", "FirstSettings=saved", "ExitCode=0"}));
+        EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(applied));
+    }
+    for (const DWORD expected : {3010u, 0u}) {
+        SCOPED_TRACE("/restore, expecting " + std::to_string(expected));
+        const ConsoleRun restore = run(L"/restore", ConsoleStart::NoWindowPipes);
+        EXPECT_EQ(restore.exitCode, expected);
+        EXPECT_EQ(
+            restore.out,
+            expected == 3010u
+                ? Crlf({"AutoDefrag=changed", "Index=changed", "SuperFetch=unchanged",
+                        "PreFetch=unchanged", "Trim=changed", "RestartNeeded=yes", "ExitCode=3010"})
+                : Crlf({"AutoDefrag=unchanged", "Index=unchanged", "SuperFetch=unchanged",
+                        "PreFetch=unchanged", "Trim=unchanged", "RestartNeeded=no", "ExitCode=0"}));
+        ExpectWritten({"1", "2", "3", "2", "3", "0"});
+        EXPECT_EQ(ToolRuns(Tool::Fsutil), TrimRuns({1, 0}));
+    }
+
+    // The Windows version Wine reports to the console program: XP, where SuperFetch is not to be
+    // had and rights are judged by the Administrators group.
+    SetWindowsVersion(L"winxp64");
+    {
+        SCOPED_TRACE("XP");
+        const ConsoleRun xp = run(L"/AutoDefrag:on /SuperFetch:off", ConsoleStart::NoWindowPipes);
+        EXPECT_EQ(xp.exitCode, 0u);
+        EXPECT_EQ(xp.out, Crlf({"AutoDefrag=unchanged", "SuperFetch=unavailable",
+                                "RestartNeeded=no", "ExitCode=0"}));
+    }
+    // Nothing beside the program: its folder holds the program alone.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::vector<std::string> names;
+    do {
+        names.push_back(Narrow(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "QuillmarshCli.exe"}));
 }
 
 // Installs the tool stand-ins for the whole suite and puts the prefix back afterwards.

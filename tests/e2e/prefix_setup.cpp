@@ -20,17 +20,19 @@ const wchar_t* const kPrefetchParameters =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory "
     L"Management\\PrefetchParameters";
 const wchar_t* const kFileSystem = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+const wchar_t* const kSnapshotKey = L"SOFTWARE\\Quillmarsh";
 const wchar_t* const kRoot = L"C:\\qm-e2e";
 
 namespace {
 
-const wchar_t* const kAppDefaults = L"Software\\Wine\\AppDefaults\\Quillmarsh.exe";
+const wchar_t* const kAppDefaults = L"Software\\Wine\\AppDefaults\\";
+const wchar_t* const kPrograms[] = {L"Quillmarsh.exe", L"QuillmarshCli.exe"};
 const wchar_t* const kDllOverrides = L"Software\\Wine\\DllOverrides";
 const wchar_t* const kBackup = L"C:\\qm-e2e-backup";
 const wchar_t* const kTools[] = {L"fsutil", L"wineboot"};
 
-const wchar_t* const kProgramKeys[] = {kOptimalLayout,      kWSearch,   kCisvc, kSysMain,
-                                       kPrefetchParameters, kFileSystem};
+const wchar_t* const kProgramKeys[] = {kOptimalLayout,      kWSearch,    kCisvc,      kSysMain,
+                                       kPrefetchParameters, kFileSystem, kSnapshotKey};
 
 // A file of the tool's stand-in beside the scenarios' folders: its log or its exit code.
 std::wstring ToolFile(const wchar_t* tool, const wchar_t* extension) {
@@ -66,7 +68,7 @@ void SetKeyDacl(const wchar_t* key, const wchar_t* sddl, REGSAM access) {
 } // namespace
 
 void ClearProgramValues() {
-    for (const wchar_t* key : {kOptimalLayout, kWSearch, kCisvc, kSysMain}) {
+    for (const wchar_t* key : {kOptimalLayout, kWSearch, kCisvc, kSysMain, kSnapshotKey}) {
         // A DACL a scenario set may not allow deleting; the owner may always rewrite it.
         SetKeyDacl(key, L"D:(A;;KA;;;WD)", WRITE_DAC);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
@@ -153,16 +155,21 @@ std::string Describe(const RegSnapshot& snapshot) {
 }
 
 void SetWindowsVersion(const wchar_t* version) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, version,
-                    static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    for (const wchar_t* program : kPrograms) {
+        const std::wstring key = kAppDefaults + std::wstring(program);
+        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version,
+                        static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    }
     // Without a window manager on the X server nobody draws the caption and frame; Wine draws
     // them itself when the windows are not decorated by the X side.
-    const std::wstring x11 = std::wstring(kAppDefaults) + L"\\X11 Driver";
+    const std::wstring x11 = kAppDefaults + std::wstring(kPrograms[0]) + L"\\X11 Driver";
     RegSetKeyValueW(HKEY_CURRENT_USER, x11.c_str(), L"Decorated", REG_SZ, L"N", sizeof(L"N"));
 }
 
 void ClearWindowsVersion() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+    for (const wchar_t* program : kPrograms) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, (kAppDefaults + std::wstring(program)).c_str());
+    }
 }
 
 std::wstring FromUnixPath(const std::string& path) {

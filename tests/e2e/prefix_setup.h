@@ -19,14 +19,16 @@ extern const wchar_t* const kCisvc;
 extern const wchar_t* const kSysMain;
 extern const wchar_t* const kPrefetchParameters;
 extern const wchar_t* const kFileSystem;
+// The console program's snapshot of the PC's first settings (64-bit view, as this driver's own).
+extern const wchar_t* const kSnapshotKey;
 
 // The folder under which every scenario gets a folder of its own; the tools' logs lie here.
 extern const wchar_t* const kRoot;
 
 // --- Registry
 
-// Removes every value the program reads or writes: whole keys that a fresh prefix lacks, only the
-// program's values in keys Wine itself uses.
+// Removes every value the programs read or write: whole keys that a fresh prefix lacks (the
+// console program's snapshot included), only the programs' values in keys Wine itself uses.
 void ClearProgramValues();
 
 void PutDword(const wchar_t* key, const wchar_t* name, DWORD value);
@@ -52,7 +54,8 @@ using RegSnapshot = std::map<std::wstring, RegValue>;
 RegSnapshot SnapshotProgramValues();
 std::string Describe(const RegSnapshot& snapshot);
 
-// The Windows generation Wine reports to every Quillmarsh.exe: winxp64, vista, win7, win10.
+// The Windows generation Wine reports to every Quillmarsh.exe and QuillmarshCli.exe: winxp64,
+// vista, win7, win10.
 void SetWindowsVersion(const wchar_t* version);
 void ClearWindowsVersion();
 

@@ -3,7 +3,9 @@
 // C:\qm-e2e\<own base name>.exitcode, or 0 without that file, so the suite sees whether, how
 // often, how and with which parameters the program launched the tool, and can make it fail.
 // As fsutil.exe it also stores the TRIM setting as the real tool does, unless
-// C:\qm-e2e\fsutil.storesnothing exists: the program judges TRIM by that value alone.
+// C:\qm-e2e\fsutil.storesnothing exists: the program judges TRIM by that value alone; and it
+// writes a line to whatever standard output it was given, as the real tool reports the setting,
+// so that a caller's output that takes the tool's in shows it.
 // Started with "--window" it is instead another program the user has open: a window that logs
 // the end-of-session messages it gets and agrees to end.
 #include "utf8.h"
@@ -131,6 +133,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR parameters, int) {
     Log(L"show=" + std::to_wstring(show) + L" " + (parameters ? parameters : L""));
     if (parameters != nullptr && _wcsicmp(OwnBaseName().c_str(), L"fsutil") == 0) {
         StoreTrimSetting(parameters);
+        const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (output != nullptr && output != INVALID_HANDLE_VALUE) {
+            const char line[] = "fsutil stand-in output\r\n";
+            DWORD written = 0;
+            WriteFile(output, line, sizeof(line) - 1, &written, nullptr);
+        }
     }
     return ExitCode();
 }

@@ -85,7 +85,9 @@ Started StartSilently(const std::wstring& file, LPCWSTR parameters) {
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    // Hidden as the dialog's launch is, should the tool ever open a window of its own.
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
     startup.hStdInput = nul.Get();
     startup.hStdOutput = nul.Get();
     startup.hStdError = nul.Get();

@@ -80,6 +80,7 @@ TEST_F(CliRunTest, OnlyNamedPairsAreWrittenAndASecondRunWritesNothing) {
     EXPECT_EQ(tool.creationFlags & (CREATE_NO_WINDOW | CREATE_NEW_CONSOLE), CREATE_NO_WINDOW);
     EXPECT_EQ(tool.stdInput + tool.stdOutput + tool.stdError, L"\\\\.\\NUL\\\\.\\NUL\\\\.\\NUL");
     EXPECT_TRUE(tool.otherInherited.empty());
+    EXPECT_EQ(tool.show, SW_HIDE);
 
     machine().calls.clear();
     machine().launches.clear();

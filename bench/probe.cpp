@@ -5,6 +5,13 @@
 //             is gone (the bare dialog: its whole reaction to OK),
 //   memory    peak working set of the process.
 // Usage: probe.exe RUNS PRODUCT.exe BARE.exe   Prints one line per measure with the medians.
+//
+// With --console it times console programs from process creation to their end, started as a
+// deployment system starts them (no console window, output to NUL): each round runs the floor,
+// then each command once, and every run must end with 0.
+// Usage: probe.exe --console RUNS FLOOR.exe COMMAND...
+//   COMMAND is PROGRAM.exe|ARGUMENTS ('|' is in no Windows path). Prints per command the median
+//   time, the floor's, and the per-round ratio.
 #include <windows.h>
 #include <psapi.h>
 
@@ -155,16 +162,107 @@ double Median(const std::vector<double>& values) {
     return Quantile(values, 0.5);
 }
 
+// Start to end of `exe arguments`, with its exit code; -1 when it cannot start or does not end.
+double TimeConsoleRun(const std::wstring& exe, const std::wstring& arguments, HANDLE nul,
+                      DWORD& exitCode) {
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    const std::wstring directory = exe.substr(0, exe.find_last_of(L'\\'));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    PROCESS_INFORMATION process{};
+    const double t0 = NowMs();
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, directory.c_str(), &startup, &process)) {
+        std::fwprintf(stderr, L"cannot start %ls (error %lu)\n", exe.c_str(), GetLastError());
+        return -1;
+    }
+    const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+    const double elapsed = NowMs() - t0;
+    if (waited != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    const bool ended = waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended ? elapsed : -1;
+}
+
+int MeasureConsole(int runs, const std::wstring& floor, const std::vector<std::wstring>& commands) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    const HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+    // Slot 0 is the floor, then one slot per command.
+    std::vector<std::wstring> programs{floor}, arguments{L""};
+    for (const std::wstring& command : commands) {
+        const size_t bar = command.find(L'|');
+        programs.push_back(command.substr(0, bar));
+        arguments.push_back(bar == std::wstring::npos ? L"" : command.substr(bar + 1));
+    }
+    std::vector<std::vector<double>> samples(programs.size());
+    const auto one = [&](size_t slot, DWORD& exitCode) {
+        return TimeConsoleRun(programs[slot], arguments[slot], nul, exitCode);
+    };
+    // One warm-up run each: caches, and the program's own first run, which applies what is asked
+    // (so every measured run finds it as asked).
+    for (size_t slot = 0; slot < samples.size(); ++slot) {
+        DWORD ignored = 0;
+        one(slot, ignored);
+    }
+    for (int i = 0; i < runs; ++i) {
+        for (size_t slot = 0; slot < samples.size(); ++slot) {
+            DWORD exitCode = 1;
+            const double ms = one(slot, exitCode);
+            if (ms < 0 || exitCode != 0) {
+                std::fwprintf(stderr, L"round %d: %ls %ls ended with %lu\n", i + 1,
+                              programs[slot].c_str(), arguments[slot].c_str(), exitCode);
+                return 1;
+            }
+            samples[slot].push_back(ms);
+        }
+    }
+    CloseHandle(nul);
+    std::wprintf(L"console_floor end_ms %.1f\n", Median(samples[0]));
+    for (size_t slot = 1; slot < samples.size(); ++slot) {
+        std::vector<double> ratios;
+        for (int i = 0; i < runs; ++i) {
+            ratios.push_back(samples[slot][i] / samples[0][i]);
+        }
+        std::wprintf(L"console_run end_ms %.1f pair_ratio %.3f q1 %.3f q3 %.3f command %ls\n",
+                     Median(samples[slot]), Median(ratios), Quantile(ratios, 0.25),
+                     Quantile(ratios, 0.75), commands[slot - 1].c_str());
+    }
+    for (size_t slot = 0; slot < samples.size(); ++slot) {
+        std::wprintf(L"  sample %ls", slot == 0 ? L"floor" : commands[slot - 1].c_str());
+        for (const double ms : samples[slot]) {
+            std::wprintf(L" %.1f", ms);
+        }
+        std::wprintf(L"\n");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fwprintf(stderr, L"usage: probe.exe RUNS PRODUCT.exe BARE.exe\n");
-        return 2;
-    }
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
+    if (argc >= 5 && std::wcscmp(argv[1], L"--console") == 0) {
+        return MeasureConsole(std::max(1, _wtoi(argv[2])), argv[3],
+                              std::vector<std::wstring>(argv + 4, argv + argc));
+    }
+    if (argc != 4) {
+        std::fwprintf(stderr,
+                      L"usage: probe.exe RUNS PRODUCT.exe BARE.exe\n"
+                      L"       probe.exe --console RUNS FLOOR.exe PROGRAM.exe|ARGUMENTS...\n");
+        return 2;
+    }
     const int runs = std::max(1, _wtoi(argv[1]));
     const std::wstring programs[2] = {argv[2], argv[3]};
     const wchar_t* names[2] = {L"product", L"bare"};

@@ -532,12 +532,44 @@ HANDLE ConsoleInput(SECURITY_ATTRIBUTES& inherit) {
     return openInput();
 }
 
+// The driver's own token with the Administrators group for deny only; null when it cannot be
+// made.
+HANDLE TokenWithoutAdministrators() {
+    HANDLE own = nullptr;
+    HANDLE restricted = nullptr;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY,
+                         &own) &&
+        AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+        SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+        if (!CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted)) {
+            restricted = nullptr;
+        }
+    }
+    if (administrators != nullptr) {
+        FreeSid(administrators);
+    }
+    if (own != nullptr) {
+        CloseHandle(own);
+    }
+    return restricted;
+}
+
 } // namespace
 
 ConsoleRun RunConsoleProgram(const std::wstring& exe, const std::wstring& arguments,
-                             const std::wstring& cwd, ConsoleStart how,
-                             const std::wstring& outFile) {
+                             const std::wstring& cwd, ConsoleStart how, const std::wstring& outFile,
+                             ConsoleToken token) {
     ConsoleRun run;
+    Handle restricted;
+    if (token == ConsoleToken::AdministratorsDenyOnly) {
+        *restricted.Out() = TokenWithoutAdministrators();
+        if (restricted.Get() == nullptr) {
+            run.error = "no restricted token";
+        }
+    }
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     Handle outRead, outWrite, errRead, errWrite, input;
     DWORD flags = CREATE_SUSPENDED;
@@ -573,8 +605,12 @@ ConsoleRun RunConsoleProgram(const std::wstring& exe, const std::wstring& argume
     watch.run = &run;
     EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&watch.visibleBefore));
     const bool started =
-        run.error.empty() && CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                            flags, nullptr, cwd.c_str(), &startup, &process);
+        run.error.empty() &&
+        (restricted.Get() != nullptr
+             ? CreateProcessAsUserW(restricted.Get(), exe.c_str(), command.data(), nullptr, nullptr,
+                                    TRUE, flags, nullptr, cwd.c_str(), &startup, &process)
+             : CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                              cwd.c_str(), &startup, &process));
     if (run.error.empty() && !started) {
         run.error = "CreateProcessW failed with error " + std::to_string(GetLastError());
     }

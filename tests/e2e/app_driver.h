@@ -90,11 +90,16 @@ struct ConsoleRun {
     std::vector<std::wstring> newVisibleWindows;
 };
 
+// The token it runs with: the driver's, or the driver's with the Administrators group for deny
+// only (CreateRestrictedToken), so that a membership check fails. Wine still reports that token
+// elevated, so only the check before NT 6 can be failed this way.
+enum class ConsoleToken { Own, AdministratorsDenyOnly };
+
 // Runs `exe arguments` in `cwd` until it ends (60 s at most) and watches its windows all along.
 // `outFile` receives the output for InheritedConsoleFile.
 ConsoleRun RunConsoleProgram(const std::wstring& exe, const std::wstring& arguments,
-                             const std::wstring& cwd, ConsoleStart how,
-                             const std::wstring& outFile);
+                             const std::wstring& cwd, ConsoleStart how, const std::wstring& outFile,
+                             ConsoleToken token = ConsoleToken::Own);
 
 // Texts of the direct children in z-order (= template order), with their ids and kinds.
 struct ChildControl {

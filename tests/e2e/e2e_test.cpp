@@ -1134,7 +1134,7 @@ TEST_F(E2e, ConsoleProgramGivesItsExitCodesAndLinesAndNeverAWindow) {
     }
 
     // The Windows version Wine reports to the console program: XP, where SuperFetch is not to be
-    // had and rights are judged by the Administrators group.
+    // had and rights are judged by the Administrators group; without it nothing changes.
     SetWindowsVersion(L"winxp64");
     {
         SCOPED_TRACE("XP");
@@ -1142,6 +1142,20 @@ TEST_F(E2e, ConsoleProgramGivesItsExitCodesAndLinesAndNeverAWindow) {
         EXPECT_EQ(xp.exitCode, 0u);
         EXPECT_EQ(xp.out, Crlf({"AutoDefrag=unchanged", "SuperFetch=unavailable",
                                 "RestartNeeded=no", "ExitCode=0"}));
+    }
+    {
+        SCOPED_TRACE("XP, Administrators for deny only");
+        const RegSnapshot before = SnapshotProgramValues();
+        const ConsoleRun refused =
+            RunConsoleProgram(exe, L"/AutoDefrag:off", folder_, ConsoleStart::NoWindowPipes,
+                              outFile, ConsoleToken::AdministratorsDenyOnly);
+        EXPECT_TRUE(refused.ended) << refused.error;
+        EXPECT_EQ(refused.exitCode, 740u);
+        EXPECT_EQ(refused.out, Crlf({"AutoDefrag=failed (740, checking administrator rights)",
+                                     "RestartNeeded=no", "ExitCode=740"}));
+        EXPECT_NE(refused.err.find(L"管理者として実行してください。"), std::wstring::npos)
+            << Narrow(refused.err);
+        EXPECT_EQ(Describe(SnapshotProgramValues()), Describe(before));
     }
     // Nothing beside the program: its folder holds the program alone.
     WIN32_FIND_DATAW found{};

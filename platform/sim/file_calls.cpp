@@ -228,6 +228,27 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return OpenedHandle(std::move(opened), dwDesiredAccess, dwShareMode, inheritable, lastError);
 }
 
+namespace {
+
+// Why ReadFile or WriteFile refuses a transfer of `count` bytes on `hFile` (0 when it does not):
+// the handle, the parameters, the handle's rights (`permits`), then another program's lock.
+DWORD DataTransferRefusal(HANDLE hFile, const void* buffer, DWORD count, const DWORD* done,
+                          const OVERLAPPED* overlapped, bool (*permits)(DWORD), HandleObject*& o) {
+    o = FindHandle(hFile, HandleKind::File);
+    if (!o) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (overlapped || !done || (!buffer && count > 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!permits(o->access)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return count > 0 ? LockRefusal(*o->file) : 0;
+}
+
+} // namespace
+
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
     auto fault = Enter("ReadFile", HandleTarget(hFile), nNumberOfBytesToRead);
@@ -237,17 +258,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (fault) {
         return Fail(*fault);
     }
-    HandleObject* o = FindHandle(hFile, HandleKind::File);
-    if (!o) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (lpOverlapped || !lpNumberOfBytesRead || (!lpBuffer && nNumberOfBytesToRead > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (!Reads(o->access)) {
-        return Fail(ERROR_ACCESS_DENIED);
-    }
-    if (DWORD e = nNumberOfBytesToRead > 0 ? LockRefusal(*o->file) : 0) {
+    HandleObject* o = nullptr;
+    if (const DWORD e = DataTransferRefusal(hFile, lpBuffer, nNumberOfBytesToRead,
+                                            lpNumberOfBytesRead, lpOverlapped, Reads, o)) {
         return Fail(e);
     }
     const std::string& content = o->file->content;
@@ -270,17 +283,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (fault) {
         return Fail(*fault);
     }
-    HandleObject* o = FindHandle(hFile, HandleKind::File);
-    if (!o) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (lpOverlapped || !lpNumberOfBytesWritten || (!lpBuffer && nNumberOfBytesToWrite > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (!Writes(o->access)) {
-        return Fail(ERROR_ACCESS_DENIED);
-    }
-    if (DWORD e = nNumberOfBytesToWrite > 0 ? LockRefusal(*o->file) : 0) {
+    HandleObject* o = nullptr;
+    if (const DWORD e = DataTransferRefusal(hFile, lpBuffer, nNumberOfBytesToWrite,
+                                            lpNumberOfBytesWritten, lpOverlapped, Writes, o)) {
         return Fail(e);
     }
     // FILE_APPEND_DATA without write data: "the caller can write only to the end of the file".
